@@ -1,0 +1,16 @@
+#include "mainwindow/mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    int exitCode = 0;
+    {
+        MainWindow window;
+        window.setFixedSize(window.geometry().size());
+        window.show();
+        exitCode = application.exec();
+    }
+    return exitCode;
+}

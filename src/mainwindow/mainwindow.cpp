@@ -1,0 +1,137 @@
+#include "mainwindow/mainwindow.h"
+
+#include "settings/dialogsettings.h"
+#include "settings/settingskeys.h"
+#include "ui_mainwindow.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMovie>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+// The resources live in this static library, whose registration code the linker would drop.
+static void registerResources()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_upload_url(defaultUploadUrl)
+{
+    registerResources();
+    ui->setupUi(this);
+    m_settings = new QSettings(SettingsKeys::Organization, windowTitle());
+    SettingsKeys::seedExecutableNames(*m_settings);
+    connectControls();
+    setUpOutputTab();
+    setUpControls();
+    setUpLoader();
+    importCommandLineJob();
+    setUpTimer();
+}
+
+MainWindow::~MainWindow()
+{
+    endRunningSteps();
+    popBusyCursor();
+    delete m_temp_dir;
+    delete ui;
+    delete m_loader;
+    delete m_settings;
+}
+
+void MainWindow::connectControls()
+{
+    connect(ui->toolButtonChoose, &QToolButton::clicked, this, &MainWindow::chooseFile);
+    connect(ui->comboBoxProgram, &QComboBox::currentTextChanged, this, &MainWindow::changeProgram);
+    connect(ui->toolButtonSettings, &QToolButton::clicked, this, &MainWindow::changeSettings);
+    connect(ui->toolButtonStart, &QToolButton::clicked, this, &MainWindow::startJob);
+    connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
+    connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
+}
+
+void MainWindow::setUpOutputTab()
+{
+    m_process = nullptr;
+    m_output_tab = ui->tabWidget->widget(1);
+    ui->tabWidget->removeTab(1);
+    // The pane only ever shows a file; an undo history of it would hold a second copy.
+    ui->plainTextEditOutput->setUndoRedoEnabled(false);
+}
+
+void MainWindow::setUpControls()
+{
+    ui->spinBoxProcs->setEnabled(false);
+    ui->toolButtonStart->setEnabled(false);
+    ui->toolButtonOpenWorkdir->setEnabled(false);
+    ui->toolButtonUpload->setEnabled(false);
+    ui->labelLoader->hide();
+}
+
+void MainWindow::setUpLoader()
+{
+    m_loader = new QMovie(QStringLiteral(":/loader.gif"));
+    ui->labelLoader->setMovie(m_loader);
+}
+
+void MainWindow::importCommandLineJob()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1)
+        importJobFile(arguments.at(1));
+}
+
+void MainWindow::setUpTimer()
+{
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &MainWindow::updateProgress);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    QMetaObject::invokeMethod(this, &MainWindow::afterWindowShown, Qt::QueuedConnection);
+}
+
+void MainWindow::afterWindowShown()
+{
+    if (!SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir).isEmpty())
+        return;
+    const auto answer = QMessageBox::warning(
+            this, windowTitle(), tr("Do you want to configure MOLTRA installation directory now?"),
+            QMessageBox::Yes | QMessageBox::Cancel);
+    if (answer == QMessageBox::Yes)
+        changeSettings();
+}
+
+void MainWindow::changeSettings()
+{
+    DialogSettings dialog(this, m_settings);
+    dialog.setDirectory(SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir));
+    if (dialog.exec() == QDialog::Accepted)
+        m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
+}
+
+QUrl MainWindow::workdirUrl() const
+{
+    return QUrl::fromLocalFile(QFileInfo(m_input_file).absolutePath());
+}
+
+void MainWindow::openWorkdir()
+{
+    QDesktopServices::openUrl(workdirUrl());
+}
+
+void MainWindow::critical(const QString &l_text)
+{
+    QMessageBox::critical(this, windowTitle(), l_text);
+}

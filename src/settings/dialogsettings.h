@@ -1,0 +1,35 @@
+#ifndef DIALOGSETTINGS_H
+#define DIALOGSETTINGS_H
+
+#include <QDialog>
+
+class QSettings;
+
+namespace Ui {
+class DialogSettings;
+}
+
+class DialogSettings : public QDialog
+{
+    Q_OBJECT
+
+public:
+    DialogSettings(QWidget *parent, QSettings *settings);
+    ~DialogSettings() override;
+
+    void setDirectory(const QString &directory);
+    QString directory() const;
+    void checkBinaries();
+
+    // Appended to an executable's name when looking for it: ".exe" on Windows, nothing elsewhere.
+    static QString executableSuffix();
+
+public Q_SLOTS:
+    void changeMoltraDir();
+
+private:
+    Ui::DialogSettings *ui;
+    QSettings *m_settings;
+};
+
+#endif
