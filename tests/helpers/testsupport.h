@@ -1,0 +1,27 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A settings store and a temporary directory of the test's own, never the user's.
+class IsolatedEnvironment
+{
+public:
+    IsolatedEnvironment();
+    QString path() const { return m_root.path(); }
+    QString settingsFile() const;
+    void clearSettings();
+
+private:
+    QTemporaryDir m_root;
+};
+
+QString writeFile(const QString &path, const QByteArray &content);
+// Writes an executable shell script that stands in for one of the package's programs.
+QString writeScript(const QString &path, const QByteArray &body);
+QByteArray readFile(const QString &path);
+bool processAlive(qint64 pid);
+
+#endif
