@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the launcher needs to build, run and be tested, where missing.
+set -euo pipefail
+packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
+          openssl xvfb xauth imagemagick fonts-dejavu-core)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+        || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
