@@ -1,11 +1,16 @@
-# Compile options every target of the project shares.
+# Warnings and sanitizers for every target of the project.
+add_library(moltra_build_flags INTERFACE)
+target_compile_options(moltra_build_flags INTERFACE -Wall -Wextra)
+if(MOLTRA_SANITIZE)
+    target_compile_options(moltra_build_flags INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(moltra_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+# The program's own code also keeps every string conversion explicit.
 add_library(moltra_common INTERFACE)
-target_compile_options(moltra_common INTERFACE -Wall -Wextra)
+target_link_libraries(moltra_common INTERFACE moltra_build_flags)
 target_compile_definitions(moltra_common INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_KEYWORDS)
-if(MOLTRA_SANITIZE)
-    target_compile_options(moltra_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-    target_link_options(moltra_common INTERFACE -fsanitize=address,undefined)
-endif()

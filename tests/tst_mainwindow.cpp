@@ -255,8 +255,7 @@ void TestMainWindow::dialogChosenDirectory()
     answerer.act([&](QWidget *widget) {
         auto *chooser = qobject_cast<QFileDialog *>(widget);
         chooserStart = chooser->directory().absolutePath();
-        chooser->setDirectory(package.path());
-        static_cast<QDialog *>(chooser)->accept();
+        ModalAnswerer::selectInFileDialog(chooser, package.path());
     });
     window.changeSettings();
     QCOMPARE(answerer.unexpected, 0);

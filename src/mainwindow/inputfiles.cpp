@@ -77,7 +77,7 @@ void MainWindow::changeProgram(const QString &l_program)
 QString MainWindow::createJobFolder()
 {
     delete m_temp_dir;
-    m_temp_dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/farbojob_"));
+    m_temp_dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/farbojob_XXXXXX"));
     if (!m_temp_dir->isValid()) {
         critical(QStringLiteral("Unable to create temporary folder"));
         return QString();

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMainWindow>
 
 ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
@@ -37,9 +39,22 @@ void ModalAnswerer::chooseFile(const QString &path)
                 other->reject();
             return;
         }
-        dialog->selectFile(path);
-        static_cast<QDialog *>(dialog)->accept();
+        selectInFileDialog(dialog, path);
     });
+}
+
+void ModalAnswerer::selectInFileDialog(QFileDialog *dialog, const QString &path)
+{
+    const QFileInfo info(path);
+    auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (info.isDir()) {
+        dialog->setDirectory(info.absoluteFilePath());
+        nameEdit->clear();
+    } else {
+        dialog->setDirectory(info.absolutePath());
+        nameEdit->setText(info.fileName());
+    }
+    static_cast<QDialog *>(dialog)->accept();
 }
 
 void ModalAnswerer::cancelDialog()
@@ -59,8 +74,19 @@ void ModalAnswerer::poll()
 {
     QWidget *widget = QApplication::activeModalWidget();
     // The main window is itself application-modal; only what opens over it is answered.
-    if (!widget || qobject_cast<QMainWindow *>(widget) || m_handled.contains(widget))
+    if (!widget || qobject_cast<QMainWindow *>(widget))
         return;
+    if (m_handled.contains(widget)) {
+        // An answer that did not close its dialog must not hang the test.
+        m_stuckPolls = widget == m_stuck ? m_stuckPolls + 1 : 0;
+        m_stuck = widget;
+        if (m_stuckPolls == 300) {
+            ++unexpected;
+            if (auto *dialog = qobject_cast<QDialog *>(widget))
+                dialog->reject();
+        }
+        return;
+    }
     m_handled.removeAll(nullptr);
     m_handled.append(widget);
     if (auto *box = qobject_cast<QMessageBox *>(widget)) {

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class QFileDialog;
+
 // Answers the modal boxes and dialogs that the window opens, in the order they were queued,
 // and keeps what every message box showed. A modal widget for which nothing was queued is
 // closed and counted, so a test never hangs on a box it did not expect.
@@ -35,6 +37,9 @@ public:
     void cancelDialog();
     void act(Action action);
 
+    // Picks a file, or a folder in a folder chooser, as a user typing its name would.
+    static void selectInFileDialog(QFileDialog *dialog, const QString &path);
+
     QList<Shown> shown;
     int unexpected = 0;
     int pending() const { return int(m_actions.size()); }
@@ -45,6 +50,8 @@ private:
     QTimer m_timer;
     QQueue<Action> m_actions;
     QList<QPointer<QWidget>> m_handled;
+    QPointer<QWidget> m_stuck;
+    int m_stuckPolls = 0;
 };
 
 #endif
