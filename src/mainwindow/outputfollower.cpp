@@ -84,11 +84,13 @@ OutputFollower::Update OutputFollower::poll(const QString &fileName)
     m_offset += bytes.size();
     m_tail = (m_tail + bytes.right(TailSize)).right(TailSize);
 
+    // Carriage returns go first, as in a text-mode read: a CR inside a UTF-8 sequence does
+    // not break it.
     QByteArray complete = m_pending + bytes;
+    dropCarriageReturns(complete);
     const int held = incompleteTail(complete);
     m_pending = complete.right(held);
     complete.chop(held);
-    dropCarriageReturns(complete);
 
     // An incomplete sequence at the end is shown as the whole-file decode shows it, and taken
     // back at the next look if the rest of it has arrived.
