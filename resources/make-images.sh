@@ -40,7 +40,7 @@ for i in $(seq 0 11); do
         args+=(-fill "rgb($shade,$(( 90 + age * 12 )),$(( 200 - age * 5 )))" -draw "circle $x,$y $((x + r)),$y")
     done
     f=$(mktemp --suffix=.png)
-    convert -size 193x192 xc:white "${args[@]}" "$f"
+    convert -size 193x192 xc:'#efefef' "${args[@]}" "$f"
     frames+=("$f")
 done
 convert -delay 8 -loop 0 -dispose previous "${frames[@]}" loader.gif
@@ -51,7 +51,7 @@ convert -size 300x43 xc:none \
     -fill '#17325c' -draw 'roundrectangle 0,0 299,42 6,6' \
     -fill '#2e9d44' -draw 'circle 22,21 22,8' -fill white -draw 'circle 22,21 22,15' \
     -font DejaVu-Sans-Bold -pointsize 20 -fill white -annotate +44+28 'MOLTRA' \
-    -font DejaVu-Sans -pointsize 15 -fill '#cfe3ff' -annotate +137+28 'Farbo Starter' \
+    -font DejaVu-Sans -pointsize 15 -fill '#cfe3ff' -annotate +141+28 'Farbo Starter' \
     -define png:color-type=6 logo.png
 
 # Settings dialog icon: a gear.
@@ -60,3 +60,6 @@ convert -size 32x32 xc:none -fill '#546e7a' \
     -draw 'rectangle 13,1 19,31' -draw 'rectangle 1,13 31,19' \
     -draw 'polygon 4,8 8,4 28,24 24,28' -draw 'polygon 24,4 28,8 8,28 4,24' \
     -fill white -draw 'circle 16,16 16,11' -define png:color-type=6 icons/res/settings_32.png
+
+# No time stamps in the files, so that drawing them again changes nothing.
+mogrify -strip icon.png play.png stop.png logo.png icons/res/settings_32.png

@@ -233,7 +233,10 @@ void MainWindow::refreshOutput(bool l_follow_end)
         cursor.movePosition(QTextCursor::End);
         if (update.dropTrailing > 0)
             cursor.setPosition(cursor.position() - update.dropTrailing, QTextCursor::KeepAnchor);
+        // One edit block: the pane lays out the new lines once, not line by line.
+        cursor.beginEditBlock();
         cursor.insertText(update.text);
+        cursor.endEditBlock();
     }
     if (l_follow_end) {
         pane->ensureCursorVisible();

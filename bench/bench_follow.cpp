@@ -1,0 +1,140 @@
+// Follows an output file that grows by 64 KiB per tick up to 100 MB in the real window and
+// prints, per file size, the GUI-thread time of a tick: the whole-file approach (re-read,
+// re-decode and replace the whole pane) for reference, and the launcher's own tick.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_follow [megabytes]
+
+#include "mainwindow/mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 Step = 64 * 1024;
+constexpr qint64 MB = 1024 * 1024;
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+double maximum(const QList<double> &values)
+{
+    return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+QByteArray outputChunk(int index)
+{
+    QByteArray chunk;
+    chunk.reserve(Step + 128);
+    int line = 0;
+    while (chunk.size() < Step) {
+        chunk += QByteArray(" CYCLE ") + QByteArray::number(index) + ' ' + QByteArray::number(line++)
+                + "   ETOT(AU) -2.7460912345E+02  DETOT -1.23E-06  \xc3\x85ngstr\xc3\xb6m  tst\r\n";
+    }
+    chunk.truncate(Step);
+    return chunk;
+}
+
+// The reference: what a tick costs when it shows the whole file anew.
+double wholeFileTick(QPlainTextEdit *pane, const QString &path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        pane->setPlainText(QString::fromUtf8(file.readAll()));
+        pane->ensureCursorVisible();
+        pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+    }
+    QCoreApplication::processEvents();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const qint64 totalMB = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100;
+
+    QTemporaryDir root;
+    qputenv("TMPDIR", QFile::encodeName(root.path()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.path() + QStringLiteral("/settings"));
+    const QString package = root.path() + QStringLiteral("/package");
+    QDir().mkpath(package);
+    {
+        QFile program(package + QStringLiteral("/moltra"));
+        program.open(QIODevice::WriteOnly);
+        program.write("#!/bin/sh\nexec sleep 3600\n");
+        program.setPermissions(program.permissions() | QFile::ExeOwner);
+        QFile job(root.path() + QStringLiteral("/bench.farbojob"));
+        job.open(QIODevice::WriteOnly);
+        job.write(R"({"input_file_name": "bench.d12", "input_file_content": "BENCH\nEND\n"})");
+        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
+        settings.setValue(QStringLiteral("moltraDir"), package);
+    }
+
+    MainWindow window;
+    window.show();
+    window.importJobFile(root.path() + QStringLiteral("/bench.farbojob"));
+    const QString output = window.findChild<QLineEdit *>(QStringLiteral("lineEditWorkDir"))->text()
+            + QStringLiteral("/bench.out");
+    window.findChild<QToolButton *>(QStringLiteral("toolButtonStart"))->click();
+    // The benchmark drives the ticks itself, one per 64 KiB written.
+    window.findChild<QTimer *>()->stop();
+    QCoreApplication::processEvents();
+
+    auto *pane = window.findChild<QPlainTextEdit *>(QStringLiteral("plainTextEditOutput"));
+    QFile file(output);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
+        return 1;
+    }
+
+    const QList<qint64> marks = { 1, 20, 100 };
+    QList<double> ticks;
+    std::printf("%8s %14s %14s %14s %14s %10s\n", "size", "whole median", "whole max", "ours median",
+                "ours max", "ratio");
+    for (qint64 written = 0; written < totalMB * MB;) {
+        file.write(outputChunk(int(written / Step)));
+        file.flush();
+        written += Step;
+        QElapsedTimer timer;
+        timer.start();
+        window.updateProgress();
+        ticks.append(timer.nsecsElapsed() / 1e6);
+
+        const qint64 mark = written / MB;
+        if (written % MB != 0 || !marks.contains(mark) || mark > totalMB)
+            continue;
+        // Ours: the ticks that brought the file to this size, the last megabyte's worth.
+        const QList<double> recent = ticks.mid(ticks.size() - int(MB / Step));
+        // The reference: a few whole-file ticks at this size, on the same pane. They leave the
+        // pane with the text the launcher's own ticks had put there, so following goes on.
+        QList<double> whole;
+        const int samples = mark >= 100 ? 2 : mark >= 20 ? 3 : 8;
+        for (int i = 0; i < samples; ++i)
+            whole.append(wholeFileTick(pane, output));
+        std::printf("%6lld MB %11.2f ms %11.2f ms %11.3f ms %11.3f ms %9.0fx\n", mark, median(whole),
+                    maximum(whole), median(recent), maximum(recent), median(whole) / median(recent));
+        std::fflush(stdout);
+    }
+    std::printf("all %lld ticks: median %.3f ms, max %.3f ms\n", qint64(ticks.size()), median(ticks),
+                maximum(ticks));
+    return 0;
+}

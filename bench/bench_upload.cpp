@@ -1,0 +1,79 @@
+// Uploads a job folder holding one large file to a local HTTPS server, to measure the
+// launcher's peak memory during an upload:
+//
+//   /usr/bin/time -v build/bench/bench_upload [megabytes]    (see "Maximum resident set size")
+
+#include "httpsserver.h"
+#include "mainwindow/mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
+
+    QTemporaryDir root;
+    qputenv("TMPDIR", QFile::encodeName(root.path()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.path() + QStringLiteral("/settings"));
+    TestCertificates certificates;
+    if (!certificates.isValid())
+        return 1;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificate(certificates.authority);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    HttpsServer server(certificates);
+    server.setKeepBodies(false);
+    if (!server.listen())
+        return 1;
+
+    {
+        QFile job(root.path() + QStringLiteral("/big.farbojob"));
+        job.open(QIODevice::WriteOnly);
+        job.write(R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
+    }
+    MainWindow window;
+    window.importJobFile(root.path() + QStringLiteral("/big.farbojob"));
+    window.setUploadUrl(QUrl(server.url(QStringLiteral("/compute/upload/"))));
+    const QString folder = window.findChild<QLineEdit *>(QStringLiteral("lineEditWorkDir"))->text();
+    {
+        QFile big(folder + QStringLiteral("/big.out"));
+        big.open(QIODevice::WriteOnly);
+        QByteArray block(1024 * 1024, Qt::Uninitialized);
+        for (qint64 i = 0; i < megabytes; ++i) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(block.data()),
+                                                  block.size() / int(sizeof(quint32)));
+            big.write(block);
+        }
+    }
+
+    QString message;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            message = box->text();
+            box->accept();
+            application.quit();
+        }
+    });
+    answerer.start(50);
+    QElapsedTimer timer;
+    timer.start();
+    window.uploadOutput();
+    application.exec();
+    std::printf("uploaded %lld MB in %.1f s; server received %lld body bytes; reply: %s\n", megabytes,
+                timer.elapsed() / 1000.0, server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
+                qPrintable(message));
+    return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;
+}
