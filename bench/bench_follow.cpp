@@ -43,7 +43,8 @@ QByteArray outputChunk(int index)
     chunk.reserve(Step + 128);
     int line = 0;
     while (chunk.size() < Step) {
-        chunk += QByteArray(" CYCLE ") + QByteArray::number(index) + ' ' + QByteArray::number(line++)
+        chunk += QByteArray(" CYCLE ") + QByteArray::number(index) + ' '
+                + QByteArray::number(line++)
                 + "   ETOT(AU) -2.7460912345E+02  DETOT -1.23E-06  \xc3\x85ngstr\xc3\xb6m  tst\r\n";
     }
     chunk.truncate(Step);
@@ -74,7 +75,8 @@ int main(int argc, char *argv[])
 
     QTemporaryDir root;
     qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.path() + QStringLiteral("/settings"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       root.path() + QStringLiteral("/settings"));
     const QString package = root.path() + QStringLiteral("/package");
     QDir().mkpath(package);
     {
@@ -108,8 +110,8 @@ int main(int argc, char *argv[])
 
     const QList<qint64> marks = { 1, 20, 100 };
     QList<double> ticks;
-    std::printf("%8s %14s %14s %14s %14s %10s\n", "size", "whole median", "whole max", "ours median",
-                "ours max", "ratio");
+    std::printf("%8s %14s %14s %14s %14s %10s\n", "size", "whole median", "whole max",
+                "ours median", "ours max", "ratio");
     for (qint64 written = 0; written < totalMB * MB;) {
         file.write(outputChunk(int(written / Step)));
         file.flush();
@@ -130,11 +132,12 @@ int main(int argc, char *argv[])
         const int samples = mark >= 100 ? 2 : mark >= 20 ? 3 : 8;
         for (int i = 0; i < samples; ++i)
             whole.append(wholeFileTick(pane, output));
-        std::printf("%6lld MB %11.2f ms %11.2f ms %11.3f ms %11.3f ms %9.0fx\n", mark, median(whole),
-                    maximum(whole), median(recent), maximum(recent), median(whole) / median(recent));
+        std::printf("%6lld MB %11.2f ms %11.2f ms %11.3f ms %11.3f ms %9.0fx\n", mark,
+                    median(whole), maximum(whole), median(recent), maximum(recent),
+                    median(whole) / median(recent));
         std::fflush(stdout);
     }
-    std::printf("all %lld ticks: median %.3f ms, max %.3f ms\n", qint64(ticks.size()), median(ticks),
-                maximum(ticks));
+    std::printf("all %lld ticks: median %.3f ms, max %.3f ms\n", qint64(ticks.size()),
+                median(ticks), maximum(ticks));
     return 0;
 }

@@ -26,7 +26,8 @@ int main(int argc, char *argv[])
 
     QTemporaryDir root;
     qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.path() + QStringLiteral("/settings"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       root.path() + QStringLiteral("/settings"));
     TestCertificates certificates;
     if (!certificates.isValid())
         return 1;
@@ -41,7 +42,8 @@ int main(int argc, char *argv[])
     {
         QFile job(root.path() + QStringLiteral("/big.farbojob"));
         job.open(QIODevice::WriteOnly);
-        job.write(R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
+        job.write(
+                R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
     }
     MainWindow window;
     window.importJobFile(root.path() + QStringLiteral("/big.farbojob"));
@@ -72,8 +74,9 @@ int main(int argc, char *argv[])
     timer.start();
     window.uploadOutput();
     application.exec();
-    std::printf("uploaded %lld MB in %.1f s; server received %lld body bytes; reply: %s\n", megabytes,
-                timer.elapsed() / 1000.0, server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
+    std::printf("uploaded %lld MB in %.1f s; server received %lld body bytes; reply: %s\n",
+                megabytes, timer.elapsed() / 1000.0,
+                server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
                 qPrintable(message));
     return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;
 }

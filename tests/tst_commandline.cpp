@@ -20,7 +20,9 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 public:
-    explicit TestCommandLine(IsolatedEnvironment &env) : m_env(env) { }
+    explicit TestCommandLine(IsolatedEnvironment &env)
+        : m_env(env)
+    { }
 
 private Q_SLOTS:
     void firstArgumentIsImported();
@@ -35,7 +37,8 @@ void TestCommandLine::firstArgumentIsImported()
     ModalAnswerer answerer;
     answerer.answer(QMessageBox::Cancel);
     MainWindow window;
-    const QStringList folders = QDir(m_env.path() + u"/tmp"_s).entryList({ u"farbojob_*"_s }, QDir::Dirs);
+    const QStringList folders
+            = QDir(m_env.path() + u"/tmp"_s).entryList({ u"farbojob_*"_s }, QDir::Dirs);
     QCOMPARE(folders.size(), 1);
     const QString folder = m_env.path() + u"/tmp/"_s + folders.first();
     QCOMPARE(window.findChild<QLineEdit *>(u"lineEditWorkDir"_s)->text(), folder);
@@ -57,14 +60,15 @@ void TestCommandLine::firstArgumentIsImported()
 int main(int argc, char *argv[])
 {
     IsolatedEnvironment env;
-    const QString jobFile = writeFile(env.path() + u"/portal job.json"_s,
-                                      QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"mgo.d12"_s },
-                                                                 { u"input_file_content"_s, u"MgO\nEND\n"_s },
-                                                                 { u"title"_s, u"From the command line"_s },
-                                                                 { u"program"_s, 1 },
-                                                                 { u"ncpus"_s, 12 },
-                                                                 { u"user_token"_s, u"token"_s } })
-                                              .toJson());
+    const QString jobFile
+            = writeFile(env.path() + u"/portal job.json"_s,
+                        QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"mgo.d12"_s },
+                                                   { u"input_file_content"_s, u"MgO\nEND\n"_s },
+                                                   { u"title"_s, u"From the command line"_s },
+                                                   { u"program"_s, 1 },
+                                                   { u"ncpus"_s, 12 },
+                                                   { u"user_token"_s, u"token"_s } })
+                                .toJson());
     const QString ignored = writeFile(env.path() + u"/other.farbojob"_s, "{}");
     QByteArray program(argv[0]);
     QByteArray first = QFile::encodeName(jobFile);

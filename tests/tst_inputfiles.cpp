@@ -18,7 +18,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const QStringList AllPrograms = { u"moltra"_s, u"Pmoltra"_s, u"MPPmoltra"_s, u"evalix"_s, u"Pevalix"_s };
+const QStringList AllPrograms
+        = { u"moltra"_s, u"Pmoltra"_s, u"MPPmoltra"_s, u"evalix"_s, u"Pevalix"_s };
 const QStringList MoltraPrograms = { u"moltra"_s, u"Pmoltra"_s, u"MPPmoltra"_s };
 const QStringList EvalixPrograms = { u"evalix"_s, u"Pevalix"_s };
 }
@@ -49,8 +50,10 @@ private Q_SLOTS:
     void failedWriteLeavesNoCutOffDeck();
 
 private:
-    template<typename T>
-    T *child(const char *name) { return m_window->findChild<T *>(QLatin1String(name)); }
+    template <typename T> T *child(const char *name)
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
     QStringList programs();
     QString chooseInDialog(const QString &path);
     QString writeJob(const QJsonObject &job, const QString &name = u"job.farbojob"_s);
@@ -122,22 +125,24 @@ void TestInputFiles::chooseDeck_data()
     QTest::addColumn<QStringList>("programs");
 
     QTest::newRow(".d12 deck") << u"mgo.d12"_s << QByteArray("MgO bulk\nCRYSTAL\nEND\n")
-                               << u"MgO bulk\n"_s << u"MgO bulk\nCRYSTAL\nEND\n"_s << MoltraPrograms;
+                               << u"MgO bulk\n"_s << u"MgO bulk\nCRYSTAL\nEND\n"_s
+                               << MoltraPrograms;
     QTest::newRow(".d3 deck") << u"mgo.d3"_s << QByteArray("BAND\nEND\n") << u"BAND\n"_s
                               << u"BAND\nEND\n"_s << EvalixPrograms;
-    QTest::newRow("suffix after the last dot") << u"mgo.scf.d3"_s << QByteArray("BAND\n") << u"BAND\n"_s
-                                               << u"BAND\n"_s << EvalixPrograms;
-    QTest::newRow("upper-case suffix is not a deck kind") << u"MGO.D12"_s << QByteArray("MgO\n")
-                                                          << u"MgO\n"_s << u"MgO\n"_s << AllPrograms;
+    QTest::newRow("suffix after the last dot") << u"mgo.scf.d3"_s << QByteArray("BAND\n")
+                                               << u"BAND\n"_s << u"BAND\n"_s << EvalixPrograms;
+    QTest::newRow("upper-case suffix is not a deck kind")
+            << u"MGO.D12"_s << QByteArray("MgO\n") << u"MgO\n"_s << u"MgO\n"_s << AllPrograms;
     QTest::newRow("empty deck") << u"empty.d12"_s << QByteArray() << QString() << QString()
                                 << MoltraPrograms;
-    QTest::newRow("one line without line feed") << u"one.d12"_s << QByteArray("only line") << u"only line"_s
-                                                << u"only line"_s << MoltraPrograms;
-    QTest::newRow("CR LF read as LF") << u"dos.d12"_s << QByteArray("first\r\nsecond\r\n") << u"first\n"_s
-                                      << u"first\nsecond\n"_s << MoltraPrograms;
-    QTest::newRow("invalid UTF-8 shown as replacement") << u"bad.d3"_s << QByteArray("caf\xc3\xa9 \xff!\n")
-                                                        << u"caf\u00e9 \ufffd!\n"_s << u"caf\u00e9 \ufffd!\n"_s
-                                                        << EvalixPrograms;
+    QTest::newRow("one line without line feed")
+            << u"one.d12"_s << QByteArray("only line") << u"only line"_s << u"only line"_s
+            << MoltraPrograms;
+    QTest::newRow("CR LF read as LF") << u"dos.d12"_s << QByteArray("first\r\nsecond\r\n")
+                                      << u"first\n"_s << u"first\nsecond\n"_s << MoltraPrograms;
+    QTest::newRow("invalid UTF-8 shown as replacement")
+            << u"bad.d3"_s << QByteArray("caf\xc3\xa9 \xff!\n") << u"caf\u00e9 \ufffd!\n"_s
+            << u"caf\u00e9 \ufffd!\n"_s << EvalixPrograms;
 }
 
 void TestInputFiles::chooseDeck()
@@ -233,15 +238,22 @@ void TestInputFiles::import_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("messages");
 
-    const QJsonObject d12{ { "input_file_name", "mgo.d12" }, { "input_file_content", "MgO deck\nEND\n" },
-                           { "title", "Portal title" }, { "user_token", "token" }, { "ncpus", 8 } };
-    const QJsonObject d3{ { "input_file_name", "mgo.d3" }, { "input_file_content", "BAND deck\nEND\n" },
-                          { "title", "Portal title" }, { "user_token", "token" }, { "ncpus", 8 } };
-    const auto with = [](QJsonObject job, std::initializer_list<std::pair<QString, QJsonValue>> values) {
-        for (const auto &[key, value] : values)
-            job.insert(key, value);
-        return job;
-    };
+    const QJsonObject d12{ { "input_file_name", "mgo.d12" },
+                           { "input_file_content", "MgO deck\nEND\n" },
+                           { "title", "Portal title" },
+                           { "user_token", "token" },
+                           { "ncpus", 8 } };
+    const QJsonObject d3{ { "input_file_name", "mgo.d3" },
+                          { "input_file_content", "BAND deck\nEND\n" },
+                          { "title", "Portal title" },
+                          { "user_token", "token" },
+                          { "ncpus", 8 } };
+    const auto with
+            = [](QJsonObject job, std::initializer_list<std::pair<QString, QJsonValue>> values) {
+                  for (const auto &[key, value] : values)
+                      job.insert(key, value);
+                  return job;
+              };
     const auto without = [](QJsonObject job, const QString &key) {
         job.remove(key);
         return job;
@@ -250,27 +262,64 @@ void TestInputFiles::import_data()
     const QStringList deck12{ u"mgo.d12"_s };
     const QStringList deck3{ u"mgo.d3"_s };
 
-    QTest::newRow("d12 program missing") << d12 << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("d12 program 0") << with(d12, { { "program", 0 } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("d12 program 1") << with(d12, { { "program", 1 } }) << u"Pmoltra"_s << true << 8 << title << deck12 << QStringList();
-    QTest::newRow("d12 program 2") << with(d12, { { "program", 2 } }) << u"MPPmoltra"_s << true << 8 << title << deck12 << QStringList();
-    QTest::newRow("d12 program 3") << with(d12, { { "program", 3 } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("d12 program 7") << with(d12, { { "program", 7 } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("d12 program as fraction") << with(d12, { { "program", 1.5 } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("d12 parallel without ncpus") << without(with(d12, { { "program", 1 } }), u"ncpus"_s) << u"Pmoltra"_s << true << 0 << title << deck12 << QStringList();
-    QTest::newRow("d12 ncpus over the range") << with(d12, { { "program", 1 }, { "ncpus", 500000 } }) << u"Pmoltra"_s << true << 100000 << title << deck12 << QStringList();
-    QTest::newRow("d3 program 0") << with(d3, { { "program", 0 } }) << u"evalix"_s << false << 1 << title << deck3 << QStringList();
-    QTest::newRow("d3 program 1") << with(d3, { { "program", 1 } }) << u"evalix"_s << false << 1 << title << deck3 << QStringList();
-    QTest::newRow("d3 program 3") << with(d3, { { "program", 3 } }) << u"evalix"_s << false << 1 << title << deck3 << QStringList();
-    QTest::newRow("d3 program 4") << with(d3, { { "program", 4 } }) << u"evalix"_s << false << 1 << title << deck3 << QStringList();
-    QTest::newRow("empty token takes the deck's title") << with(d12, { { "user_token", "" } }) << u"moltra"_s << false << 1 << u"MgO deck\n"_s << deck12 << QStringList();
-    QTest::newRow("flag_f34 true") << with(d12, { { "flag_f34", true }, { "f34_file_content", "F34\n" } }) << u"moltra"_s << false << 1 << title << QStringList{ u"fort.34"_s, u"mgo.d12"_s } << QStringList();
-    QTest::newRow("flag_f34 true without content") << with(d12, { { "flag_f34", true } }) << u"moltra"_s << false << 1 << title << QStringList{ u"fort.34"_s, u"mgo.d12"_s } << QStringList();
-    QTest::newRow("flag_f34 false") << with(d12, { { "flag_f34", false }, { "f34_file_content", "F34\n" } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("flag_f34 as 1") << with(d12, { { "flag_f34", 1 }, { "f34_file_content", "F34\n" } }) << u"moltra"_s << false << 1 << title << deck12 << QStringList();
-    QTest::newRow("flag_d3 with d12 name") << with(d3, { { "flag_d3", true }, { "d12_file_name", "mgo.d12" }, { "d12_file_content", "MgO\n" }, { "program", 4 } }) << u"evalix"_s << false << 1 << title << QStringList{ u"mgo.d12"_s, u"mgo.d3"_s } << QStringList();
-    QTest::newRow("flag_d3 without d12 name") << with(d3, { { "flag_d3", true }, { "flag_f34", true }, { "program", 1 } }) << u"moltra"_s << false << 1 << QString() << QStringList{ u"fort.34"_s, u"mgo.d3"_s } << QStringList{ u"Unable to create d12 file"_s };
-    QTest::newRow("no input file name") << without(d12, u"input_file_name"_s) << u"moltra"_s << false << 1 << QString() << QStringList() << QStringList{ u"Unable to create input file"_s };
+    QTest::newRow("d12 program missing")
+            << d12 << u"moltra"_s << false << 1 << title << deck12 << QStringList();
+    QTest::newRow("d12 program 0") << with(d12, { { "program", 0 } }) << u"moltra"_s << false << 1
+                                   << title << deck12 << QStringList();
+    QTest::newRow("d12 program 1") << with(d12, { { "program", 1 } }) << u"Pmoltra"_s << true << 8
+                                   << title << deck12 << QStringList();
+    QTest::newRow("d12 program 2") << with(d12, { { "program", 2 } }) << u"MPPmoltra"_s << true << 8
+                                   << title << deck12 << QStringList();
+    QTest::newRow("d12 program 3") << with(d12, { { "program", 3 } }) << u"moltra"_s << false << 1
+                                   << title << deck12 << QStringList();
+    QTest::newRow("d12 program 7") << with(d12, { { "program", 7 } }) << u"moltra"_s << false << 1
+                                   << title << deck12 << QStringList();
+    QTest::newRow("d12 program as fraction") << with(d12, { { "program", 1.5 } }) << u"moltra"_s
+                                             << false << 1 << title << deck12 << QStringList();
+    QTest::newRow("d12 parallel without ncpus")
+            << without(with(d12, { { "program", 1 } }), u"ncpus"_s) << u"Pmoltra"_s << true << 0
+            << title << deck12 << QStringList();
+    QTest::newRow("d12 ncpus over the range")
+            << with(d12, { { "program", 1 }, { "ncpus", 500000 } }) << u"Pmoltra"_s << true
+            << 100000 << title << deck12 << QStringList();
+    QTest::newRow("d3 program 0") << with(d3, { { "program", 0 } }) << u"evalix"_s << false << 1
+                                  << title << deck3 << QStringList();
+    QTest::newRow("d3 program 1") << with(d3, { { "program", 1 } }) << u"evalix"_s << false << 1
+                                  << title << deck3 << QStringList();
+    QTest::newRow("d3 program 3") << with(d3, { { "program", 3 } }) << u"evalix"_s << false << 1
+                                  << title << deck3 << QStringList();
+    QTest::newRow("d3 program 4") << with(d3, { { "program", 4 } }) << u"evalix"_s << false << 1
+                                  << title << deck3 << QStringList();
+    QTest::newRow("empty token takes the deck's title")
+            << with(d12, { { "user_token", "" } }) << u"moltra"_s << false << 1 << u"MgO deck\n"_s
+            << deck12 << QStringList();
+    QTest::newRow("flag_f34 true")
+            << with(d12, { { "flag_f34", true }, { "f34_file_content", "F34\n" } }) << u"moltra"_s
+            << false << 1 << title << QStringList{ u"fort.34"_s, u"mgo.d12"_s } << QStringList();
+    QTest::newRow("flag_f34 true without content")
+            << with(d12, { { "flag_f34", true } }) << u"moltra"_s << false << 1 << title
+            << QStringList{ u"fort.34"_s, u"mgo.d12"_s } << QStringList();
+    QTest::newRow("flag_f34 false")
+            << with(d12, { { "flag_f34", false }, { "f34_file_content", "F34\n" } }) << u"moltra"_s
+            << false << 1 << title << deck12 << QStringList();
+    QTest::newRow("flag_f34 as 1")
+            << with(d12, { { "flag_f34", 1 }, { "f34_file_content", "F34\n" } }) << u"moltra"_s
+            << false << 1 << title << deck12 << QStringList();
+    QTest::newRow("flag_d3 with d12 name")
+            << with(d3,
+                    { { "flag_d3", true },
+                      { "d12_file_name", "mgo.d12" },
+                      { "d12_file_content", "MgO\n" },
+                      { "program", 4 } })
+            << u"evalix"_s << false << 1 << title << QStringList{ u"mgo.d12"_s, u"mgo.d3"_s }
+            << QStringList();
+    QTest::newRow("flag_d3 without d12 name")
+            << with(d3, { { "flag_d3", true }, { "flag_f34", true }, { "program", 1 } })
+            << u"moltra"_s << false << 1 << QString() << QStringList{ u"fort.34"_s, u"mgo.d3"_s }
+            << QStringList{ u"Unable to create d12 file"_s };
+    QTest::newRow("no input file name")
+            << without(d12, u"input_file_name"_s) << u"moltra"_s << false << 1 << QString()
+            << QStringList() << QStringList{ u"Unable to create input file"_s };
 }
 
 void TestInputFiles::import()
@@ -316,10 +365,14 @@ void TestInputFiles::import()
 void TestInputFiles::importWritesContents()
 {
     const QString deck = u"MgO \u00e9\nEND\n"_s;
-    m_window->importJobFile(writeJob({ { "input_file_name", "mgo.d3" }, { "input_file_content", deck },
-                                       { "flag_f34", true }, { "f34_file_content", "34\n" },
-                                       { "flag_d3", true }, { "d12_file_name", "mgo.d12" },
-                                       { "d12_file_content", "D12\n" }, { "user_token", "t" } }));
+    m_window->importJobFile(writeJob({ { "input_file_name", "mgo.d3" },
+                                       { "input_file_content", deck },
+                                       { "flag_f34", true },
+                                       { "f34_file_content", "34\n" },
+                                       { "flag_d3", true },
+                                       { "d12_file_name", "mgo.d12" },
+                                       { "d12_file_content", "D12\n" },
+                                       { "user_token", "t" } }));
     const QString folder = child<QLineEdit>("lineEditWorkDir")->text();
     QCOMPARE(readFile(folder + u"/mgo.d3"_s), deck.toUtf8());
     QCOMPARE(readFile(folder + u"/fort.34"_s), QByteArray("34\n"));
@@ -335,13 +388,16 @@ void TestInputFiles::unsafeNamesWriteNothingOutside_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
-    const QStringList names = { u"../evil.d12"_s, u"sub/evil.d12"_s, u"a\\evil.d12"_s,
-                                u".."_s, u"."_s, u"/evil.d12"_s };
+    const QStringList names = { u"../evil.d12"_s, u"sub/evil.d12"_s, u"a\\evil.d12"_s, u".."_s,
+                                u"."_s,           u"/evil.d12"_s };
     for (const QString &name : names) {
-        QTest::addRow("input %s", qPrintable(name)) << u"input_file_name"_s << name << u"Unable to create input file"_s;
-        QTest::addRow("d12 %s", qPrintable(name)) << u"d12_file_name"_s << name << u"Unable to create d12 file"_s;
+        QTest::addRow("input %s", qPrintable(name))
+                << u"input_file_name"_s << name << u"Unable to create input file"_s;
+        QTest::addRow("d12 %s", qPrintable(name))
+                << u"d12_file_name"_s << name << u"Unable to create d12 file"_s;
     }
-    QTest::addRow("input absolute") << u"input_file_name"_s << QString(tempRoot() + u"/evil.d12"_s) << u"Unable to create input file"_s;
+    QTest::addRow("input absolute") << u"input_file_name"_s << QString(tempRoot() + u"/evil.d12"_s)
+                                    << u"Unable to create input file"_s;
 }
 
 void TestInputFiles::unsafeNamesWriteNothingOutside()
@@ -349,9 +405,10 @@ void TestInputFiles::unsafeNamesWriteNothingOutside()
     QFETCH(QString, key);
     QFETCH(QString, name);
     QFETCH(QString, message);
-    QJsonObject job{ { "input_file_name", "mgo.d3" }, { "input_file_content", "BAND\n" },
-                     { "flag_d3", true }, { "d12_file_name", "mgo.d12" }, { "d12_file_content", "D12\n" },
-                     { "user_token", "t" } };
+    QJsonObject job{
+        { "input_file_name", "mgo.d3" }, { "input_file_content", "BAND\n" }, { "flag_d3", true },
+        { "d12_file_name", "mgo.d12" },  { "d12_file_content", "D12\n" },    { "user_token", "t" }
+    };
     job.insert(key, name);
     m_answerer->answer(QMessageBox::Ok);
     m_window->importJobFile(writeJob(job));
@@ -371,11 +428,13 @@ void TestInputFiles::unsafeNamesWriteNothingOutside()
 
 void TestInputFiles::secondImportRemovesFirstFolder()
 {
-    m_window->importJobFile(writeJob({ { "input_file_name", "a.d12" }, { "input_file_content", "A\n" } }));
+    m_window->importJobFile(
+            writeJob({ { "input_file_name", "a.d12" }, { "input_file_content", "A\n" } }));
     const QString first = child<QLineEdit>("lineEditWorkDir")->text();
     writeFile(first + u"/a.out"_s, "output of the first job\n");
     QDir(first).mkpath(u"sub/deeper"_s);
-    m_window->importJobFile(writeJob({ { "input_file_name", "b.d12" }, { "input_file_content", "B\n" } }, u"b.farbojob"_s));
+    m_window->importJobFile(writeJob(
+            { { "input_file_name", "b.d12" }, { "input_file_content", "B\n" } }, u"b.farbojob"_s));
     const QString second = child<QLineEdit>("lineEditWorkDir")->text();
     QVERIFY(second != first);
     QVERIFY(!QFileInfo::exists(first));
@@ -385,8 +444,11 @@ void TestInputFiles::secondImportRemovesFirstFolder()
 
 void TestInputFiles::unopenableJobFileChangesNothing()
 {
-    m_window->importJobFile(writeJob({ { "input_file_name", "a.d12" }, { "input_file_content", "A\n" },
-                                       { "program", 1 }, { "ncpus", 3 }, { "user_token", "t" },
+    m_window->importJobFile(writeJob({ { "input_file_name", "a.d12" },
+                                       { "input_file_content", "A\n" },
+                                       { "program", 1 },
+                                       { "ncpus", 3 },
+                                       { "user_token", "t" },
                                        { "title", "Kept" } }));
     const QString folder = child<QLineEdit>("lineEditWorkDir")->text();
     m_window->importJobFile(m_files.path() + u"/missing.farbojob"_s);
@@ -400,8 +462,11 @@ void TestInputFiles::unopenableJobFileChangesNothing()
 
 void TestInputFiles::jobFileChosenInTheDialog()
 {
-    chooseInDialog(writeJob({ { "input_file_name", "mgo.d12" }, { "input_file_content", "MgO\n" },
-                              { "program", 2 }, { "ncpus", 16 }, { "user_token", "t" },
+    chooseInDialog(writeJob({ { "input_file_name", "mgo.d12" },
+                              { "input_file_content", "MgO\n" },
+                              { "program", 2 },
+                              { "ncpus", 16 },
+                              { "user_token", "t" },
                               { "title", "From the portal" } }));
     const QStringList folders = jobFolders();
     QCOMPARE(folders.size(), 1);
@@ -414,8 +479,10 @@ void TestInputFiles::jobFileChosenInTheDialog()
 
 void TestInputFiles::choosingADeckForgetsThePortalJob()
 {
-    chooseInDialog(writeJob({ { "input_file_name", "mgo.d12" }, { "input_file_content", "MgO\n" },
-                              { "user_token", "t" }, { "title", "From the portal" } }));
+    chooseInDialog(writeJob({ { "input_file_name", "mgo.d12" },
+                              { "input_file_content", "MgO\n" },
+                              { "user_token", "t" },
+                              { "title", "From the portal" } }));
     const QString jobFolder = child<QLineEdit>("lineEditWorkDir")->text();
     child<QToolButton>("toolButtonUpload")->setEnabled(true);
     chooseInDialog(writeFile(m_files.path() + u"/local.d12"_s, "Local deck\nEND\n"));
@@ -434,7 +501,8 @@ void TestInputFiles::failedWriteLeavesNoCutOffDeck()
     rlimit limited = original;
     limited.rlim_cur = 4096;
     const QByteArray bigDeck(20000, 'x');
-    const QString job = writeJob({ { "input_file_name", "big.d12" }, { "input_file_content", QString::fromLatin1(bigDeck) } });
+    const QString job = writeJob({ { "input_file_name", "big.d12" },
+                                   { "input_file_content", QString::fromLatin1(bigDeck) } });
     m_answerer->answer(QMessageBox::Ok);
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     m_window->importJobFile(job);

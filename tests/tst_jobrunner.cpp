@@ -48,8 +48,10 @@ private Q_SLOTS:
     void portalJobEnablesUpload();
 
 private:
-    template<typename T>
-    T *child(const char *name) { return m_window->findChild<T *>(QLatin1String(name)); }
+    template <typename T> T *child(const char *name)
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
     QToolButton *startButton() { return child<QToolButton>("toolButtonStart"); }
     void standIn(const QString &name, const QByteArray &body);
     QString record(const QString &name, const QString &what) const;
@@ -96,12 +98,13 @@ void TestJobRunner::standIn(const QString &name, const QByteArray &body)
 {
     const QByteArray rec = QFile::encodeName(m_records + u'/' + name);
     writeScript(m_package + u'/' + name,
-                "rec='" + rec + "'\n"
-                "echo run >> \"$rec.runs\"\n"
-                "echo $$ > \"$rec.pid\"\n"
-                "echo $# > \"$rec.args\"\n"
-                "pwd > \"$rec.cwd\"\n"
-                + body);
+                "rec='" + rec
+                        + "'\n"
+                          "echo run >> \"$rec.runs\"\n"
+                          "echo $$ > \"$rec.pid\"\n"
+                          "echo $# > \"$rec.args\"\n"
+                          "pwd > \"$rec.cwd\"\n"
+                        + body);
 }
 
 QString TestJobRunner::record(const QString &name, const QString &what) const
@@ -146,7 +149,9 @@ void TestJobRunner::moltraJob_data()
 void TestJobRunner::moltraJob()
 {
     QFETCH(QString, program);
-    standIn(u"moltra"_s, "cat mgo.out > \"$rec.seen\"\ncat > \"$rec.stdin\"\necho \"MOLTRA says hello\"\necho oops >&2\nexit 3\n");
+    standIn(u"moltra"_s,
+            "cat mgo.out > \"$rec.seen\"\ncat > \"$rec.stdin\"\necho \"MOLTRA says hello\"\necho "
+            "oops >&2\nexit 3\n");
     const QString input = deck(u"mgo.scf.d12"_s, "MgO\nCRYSTAL\nEND\n");
     writeFile(m_work + u"/mgo.out"_s, "output of an earlier run\n");
     child<QComboBox>("comboBoxProgram")->setCurrentText(program);
@@ -181,11 +186,15 @@ void TestJobRunner::evalixSequences_data()
     QTest::addColumn<int>("moltraRuns");
     QTest::addColumn<int>("evalixRuns");
     QTest::addColumn<QString>("message");
-    QTest::newRow("fort.9 absent") << false << QByteArray("echo wavefunction > fort.9\necho step one\n") << 1 << 1 << QString();
+    QTest::newRow("fort.9 absent")
+            << false << QByteArray("echo wavefunction > fort.9\necho step one\n") << 1 << 1
+            << QString();
     QTest::newRow("fort.9 present") << true << QByteArray("echo step one\n") << 0 << 1 << QString();
-    QTest::newRow("step 1 fails but leaves fort.9") << false << QByteArray("echo wf > fort.9\nexit 1\n") << 1 << 1 << QString();
-    QTest::newRow("step 1 leaves no fort.9") << false << QByteArray("echo step one\n") << 1 << 0
-                                             << u"The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s;
+    QTest::newRow("step 1 fails but leaves fort.9")
+            << false << QByteArray("echo wf > fort.9\nexit 1\n") << 1 << 1 << QString();
+    QTest::newRow("step 1 leaves no fort.9")
+            << false << QByteArray("echo step one\n") << 1 << 0
+            << u"The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s;
 }
 
 void TestJobRunner::evalixSequences()
@@ -271,7 +280,8 @@ void TestJobRunner::failedStart()
     startButton()->click();
     QTRY_COMPARE(m_answerer->shown.size(), 1);
     QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QVERIFY2(m_answerer->shown.first().text.startsWith(message), qPrintable(m_answerer->shown.first().text));
+    QVERIFY2(m_answerer->shown.first().text.startsWith(message),
+             qPrintable(m_answerer->shown.first().text));
     QVERIFY(m_answerer->shown.first().text.size() > message.size());
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     QTest::qWait(500);
@@ -318,9 +328,14 @@ void TestJobRunner::programNotFittingTheDeckIsRefused()
     writeFile(m_work + u"/fort.9"_s, "wf\n");
     if (evalixDeck) {
         // A job file may mark an EVALIX job whose deck has no .d3 suffix.
-        const QString job = writeFile(m_work + u"/job.farbojob"_s, QJsonDocument(QJsonObject{
-                { u"input_file_name"_s, u"band.inp"_s }, { u"input_file_content"_s, u"BAND\n"_s },
-                { u"flag_d3"_s, true }, { u"d12_file_name"_s, u"band.d12"_s }, { u"d12_file_content"_s, u"MgO\n"_s } }).toJson());
+        const QString job
+                = writeFile(m_work + u"/job.farbojob"_s,
+                            QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"band.inp"_s },
+                                                       { u"input_file_content"_s, u"BAND\n"_s },
+                                                       { u"flag_d3"_s, true },
+                                                       { u"d12_file_name"_s, u"band.d12"_s },
+                                                       { u"d12_file_content"_s, u"MgO\n"_s } })
+                                    .toJson());
         m_window->importJobFile(job);
     } else {
         deck(u"notes.txt"_s);
@@ -330,7 +345,8 @@ void TestJobRunner::programNotFittingTheDeckIsRefused()
     startButton()->click();
     QCOMPARE(m_answerer->shown.size(), 1);
     QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QVERIFY(m_answerer->shown.first().text.startsWith(u"The program "_s + program + u" does not fit"_s));
+    QVERIFY(m_answerer->shown.first().text.startsWith(u"The program "_s + program
+                                                      + u" does not fit"_s));
     QCOMPARE(startButton()->text(), u"Start"_s);
     QTest::qWait(300);
     QCOMPARE(runs(u"moltra"_s) + runs(u"evalix"_s), 0);
@@ -365,7 +381,8 @@ void TestJobRunner::stopAnsweredCancelThenYes()
 void TestJobRunner::stopDuringMoltraStepOfEvalixJob()
 {
     // Step 1 ignores the termination request and still ends by itself, leaving fort.9.
-    standIn(u"moltra"_s, "trap '' TERM\necho started > \"$rec.started\"\nsleep 1\necho wf > fort.9\n");
+    standIn(u"moltra"_s,
+            "trap '' TERM\necho started > \"$rec.started\"\nsleep 1\necho wf > fort.9\n");
     standIn(u"evalix"_s, "echo ran\n");
     writeFile(m_work + u"/mgo.d12"_s, "MgO\n");
     deck(u"mgo.d3"_s);
@@ -481,9 +498,12 @@ void TestJobRunner::secondJobAfterFirst()
 void TestJobRunner::portalJobEnablesUpload()
 {
     standIn(u"moltra"_s, "echo portal job\n");
-    const QString job = writeFile(m_work + u"/job.farbojob"_s, QJsonDocument(QJsonObject{
-            { u"input_file_name"_s, u"mgo.d12"_s }, { u"input_file_content"_s, u"MgO\n"_s },
-            { u"user_token"_s, u"token"_s } }).toJson());
+    const QString job
+            = writeFile(m_work + u"/job.farbojob"_s,
+                        QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"mgo.d12"_s },
+                                                   { u"input_file_content"_s, u"MgO\n"_s },
+                                                   { u"user_token"_s, u"token"_s } })
+                                .toJson());
     m_window->importJobFile(job);
     QVERIFY(!child<QToolButton>("toolButtonUpload")->isEnabled());
     startButton()->click();

@@ -5,9 +5,9 @@
 #include "testsupport.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,11 +22,11 @@ using namespace Qt::StringLiterals;
 namespace {
 const QString Found = QStringLiteral("<font color='green'>Found!</font>");
 const QString NotFound = QStringLiteral("<font color='red'>Not found!</font>");
-const QString NotAvailable =
-        QStringLiteral("<font color='orange'>Not available on this platform</font>");
-const QStringList LabelNames = { QStringLiteral("labelMoltra"), QStringLiteral("labelEvalix"),
+const QString NotAvailable
+        = QStringLiteral("<font color='orange'>Not available on this platform</font>");
+const QStringList LabelNames = { QStringLiteral("labelMoltra"),  QStringLiteral("labelEvalix"),
                                  QStringLiteral("labelPmoltra"), QStringLiteral("labelPevalix"),
-                                 QStringLiteral("labelZetrel"), QStringLiteral("labelMPPmoltra") };
+                                 QStringLiteral("labelZetrel"),  QStringLiteral("labelMPPmoltra") };
 
 QStringList labelTexts(QWidget *dialog)
 {
@@ -88,9 +88,9 @@ void TestMainWindow::seeding_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QString>("expected");
-    const QStringList programs = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
-                                   QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
-                                   QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
+    const QStringList programs
+            = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra"),
+                QStringLiteral("evalix"), QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
     for (const QString &program : programs) {
         const QString key = program + QStringLiteral("Binary");
         QTest::addRow("%s absent", qPrintable(key)) << key << QVariant() << program;
@@ -140,9 +140,10 @@ void TestMainWindow::idleState()
     QStringList items;
     for (int i = 0; i < programs->count(); ++i)
         items << programs->itemText(i);
-    QCOMPARE(items, QStringList({ QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
-                                  QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
-                                  QStringLiteral("Pevalix") }));
+    QCOMPARE(items,
+             QStringList({ QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
+                           QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
+                           QStringLiteral("Pevalix") }));
 }
 
 void TestMainWindow::startupQuestion_data()
@@ -151,9 +152,12 @@ void TestMainWindow::startupQuestion_data()
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("asked");
     QTest::addColumn<bool>("dialogOpened");
-    QTest::newRow("no directory, Yes opens the dialog") << QString() << int(QMessageBox::Yes) << true << true;
-    QTest::newRow("no directory, Cancel does nothing") << QString() << int(QMessageBox::Cancel) << true << false;
-    QTest::newRow("directory stored, no question") << QStringLiteral("/opt/moltra") << 0 << false << false;
+    QTest::newRow("no directory, Yes opens the dialog")
+            << QString() << int(QMessageBox::Yes) << true << true;
+    QTest::newRow("no directory, Cancel does nothing")
+            << QString() << int(QMessageBox::Cancel) << true << false;
+    QTest::newRow("directory stored, no question")
+            << QStringLiteral("/opt/moltra") << 0 << false << false;
 }
 
 void TestMainWindow::startupQuestion()
@@ -189,7 +193,8 @@ void TestMainWindow::startupQuestion()
         const ModalAnswerer::Shown &box = answerer.shown.first();
         QCOMPARE(box.icon, QMessageBox::Warning);
         QCOMPARE(box.title, QStringLiteral("MOLTRA Farbo Starter"));
-        QCOMPARE(box.text, QStringLiteral("Do you want to configure MOLTRA installation directory now?"));
+        QCOMPARE(box.text,
+                 QStringLiteral("Do you want to configure MOLTRA installation directory now?"));
         QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::Cancel);
     }
     QCOMPARE(sawDialog, dialogOpened);
@@ -274,7 +279,8 @@ void TestMainWindow::discovery_data()
     QTest::addColumn<bool>("moltraFound");
     QTest::addColumn<bool>("evalixFound");
     QTest::newRow("both found") << QStringList{ u"moltra"_s, u"evalix"_s } << false << true << true;
-    QTest::newRow("none found") << QStringList{ u"Pmoltra"_s, u"zetrel"_s } << false << false << false;
+    QTest::newRow("none found") << QStringList{ u"Pmoltra"_s, u"zetrel"_s } << false << false
+                                << false;
     QTest::newRow("a directory named like the executable counts")
             << QStringList{ u"evalix/"_s } << false << false << true;
     QTest::newRow("trailing slash") << QStringList{ u"moltra"_s } << true << true << false;

@@ -57,12 +57,14 @@ void TestOutputFollower::growingFileMatchesWholeFile_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::newRow("plain lines") << QList<QByteArray>{ "one\n", "two\nthr", "ee\n" };
     QTest::newRow("two-byte sequence split") << QList<QByteArray>{ "caf\xc3", "\xa9\n" };
-    QTest::newRow("three-byte sequence split twice") << QList<QByteArray>{ "\xe2", "\x82", "\xac!" };
+    QTest::newRow("three-byte sequence split twice")
+            << QList<QByteArray>{ "\xe2", "\x82", "\xac!" };
     QTest::newRow("four-byte sequence split") << QList<QByteArray>{ "x\xf0\x9f", "\x98\x80y" };
     QTest::newRow("CR LF split") << QList<QByteArray>{ "line\r", "\nnext\r\n" };
     QTest::newRow("lone CR dropped") << QList<QByteArray>{ "a\rb", "\r", "c" };
     QTest::newRow("invalid bytes") << QList<QByteArray>{ "\xff\xfe", "ok\x80", "\xc3(" };
-    QTest::newRow("sequence cut by an invalid byte") << QList<QByteArray>{ "\xe2\x82", "A\xe2", "\x82\xe2\x82\xac" };
+    QTest::newRow("sequence cut by an invalid byte")
+            << QList<QByteArray>{ "\xe2\x82", "A\xe2", "\x82\xe2\x82\xac" };
     QTest::newRow("file ends inside a sequence") << QList<QByteArray>{ "end \xe2\x82" };
     QTest::newRow("nothing new") << QList<QByteArray>{ "same\n", "", "" };
 }
@@ -97,7 +99,8 @@ void TestOutputFollower::randomChunksMatchWholeFile()
             append(path, chunk);
             apply(shown, follower.poll(path));
             QVERIFY2(shown == wholeFile(path),
-                     qPrintable(u"round %1 step %2: %3"_s.arg(round).arg(step).arg(QString::fromLatin1(readFile(path).toHex(' ')))));
+                     qPrintable(u"round %1 step %2: %3"_s.arg(round).arg(step).arg(
+                             QString::fromLatin1(readFile(path).toHex(' ')))));
         }
     }
 }
@@ -123,11 +126,13 @@ void TestOutputFollower::changedFileIsShownFromItsStart()
     } else if (change == u"rewrite"_s) {
         writeFile(path, "second run writes a longer first line\nand more\n");
     } else if (change == u"replace"_s) {
-        const QString other = writeFile(m_dir.path() + u"/other.tmp"_s, "replacement that is longer than before\n");
+        const QString other = writeFile(m_dir.path() + u"/other.tmp"_s,
+                                        "replacement that is longer than before\n");
         QFile::remove(path);
         QVERIFY(QFile::rename(other, path));
     } else {
-        path = writeFile(m_dir.path() + u"/step.outp"_s, "first run, first line\nsecond\nand the d3 step\n");
+        path = writeFile(m_dir.path() + u"/step.outp"_s,
+                         "first run, first line\nsecond\nand the d3 step\n");
     }
     const OutputFollower::Update update = follower.poll(path);
     QCOMPARE(update.change, OutputFollower::Change::Replace);

@@ -36,7 +36,10 @@ private Q_SLOTS:
 private:
     QString importJob(const QJsonObject &extra = {});
     void upload(int expectedMessages);
-    QToolButton *uploadButton() { return m_window->findChild<QToolButton *>(u"toolButtonUpload"_s); }
+    QToolButton *uploadButton()
+    {
+        return m_window->findChild<QToolButton *>(u"toolButtonUpload"_s);
+    }
 
     IsolatedEnvironment m_env;
     TestCertificates m_certificates;
@@ -73,11 +76,15 @@ void TestUpload::cleanup()
 
 QString TestUpload::importJob(const QJsonObject &extra)
 {
-    QJsonObject job{ { u"input_file_name"_s, u"mgo.d12"_s }, { u"input_file_content"_s, u"MgO\nEND\n"_s },
-                     { u"user_id"_s, 42 }, { u"job_id"_s, 7 }, { u"user_token"_s, u"tok&en=1 +x"_s } };
+    QJsonObject job{ { u"input_file_name"_s, u"mgo.d12"_s },
+                     { u"input_file_content"_s, u"MgO\nEND\n"_s },
+                     { u"user_id"_s, 42 },
+                     { u"job_id"_s, 7 },
+                     { u"user_token"_s, u"tok&en=1 +x"_s } };
     for (auto it = extra.begin(); it != extra.end(); ++it)
         job.insert(it.key(), it.value());
-    m_window->importJobFile(writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson()));
+    m_window->importJobFile(
+            writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson()));
     uploadButton()->setEnabled(true);
     return m_window->findChild<QLineEdit *>(u"lineEditWorkDir"_s)->text();
 }
@@ -100,8 +107,9 @@ void TestUpload::bodyCarriesIdentityAndFiles()
         binary.append(char(i));
     const QHash<QString, QByteArray> sent{
         { u"mgo.d12"_s, "MgO\nEND\n" },
-        { u"mgo.out"_s, binary },                 // Base64 with "+", "/" and "==" padding
-        { u"fort.9"_s, QByteArray("\xfb\xef\xbe\xfb\xff", 5) }, // "++++" and "//" in Base64, "=" padding
+        { u"mgo.out"_s, binary }, // Base64 with "+", "/" and "==" padding
+        { u"fort.9"_s,
+          QByteArray("\xfb\xef\xbe\xfb\xff", 5) }, // "++++" and "//" in Base64, "=" padding
         { u"fort.34"_s, "34" },
         { u"empty.outp"_s, QByteArray() },
         { u"with space.DAT"_s, "space\n" },
@@ -110,7 +118,8 @@ void TestUpload::bodyCarriesIdentityAndFiles()
     };
     for (auto it = sent.begin(); it != sent.end(); ++it)
         writeFile(folder + u'/' + it.key(), it.value());
-    for (const QString &name : { u"upper.OUT"_s, u"mgo.scf.out"_s, u".hidden.out"_s, u"notes.txt"_s, u"sub/fort.9"_s })
+    for (const QString &name :
+         { u"upper.OUT"_s, u"mgo.scf.out"_s, u".hidden.out"_s, u"notes.txt"_s, u"sub/fort.9"_s })
         writeFile(folder + u'/' + name, "not sent\n");
     QVERIFY(QDir(folder).mkpath(u"dir.out"_s));
 
@@ -148,7 +157,9 @@ void TestUpload::bodyCarriesIdentityAndFiles()
         QCOMPARE(items.at(i + 1).first, QByteArray("files[]"));
         const QString name = QString::fromUtf8(items.at(i).second);
         QVERIFY2(sent.contains(name), qPrintable(name));
-        QCOMPARE(QByteArray::fromBase64(items.at(i + 1).second, QByteArray::AbortOnBase64DecodingErrors), sent.value(name));
+        QCOMPARE(QByteArray::fromBase64(items.at(i + 1).second,
+                                        QByteArray::AbortOnBase64DecodingErrors),
+                 sent.value(name));
         QCOMPARE(items.at(i + 1).second, sent.value(name).toBase64());
         names << name;
     }
@@ -171,14 +182,27 @@ void TestUpload::replyRows_data()
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("text");
     const int critical = QMessageBox::Critical;
-    QTest::newRow("200 with OK") << 200 << QByteArray(R"({"result":"OK"})") << int(QMessageBox::Information) << u"Successfully uploaded job files to Farbo server"_s;
-    QTest::newRow("200 with another result") << 200 << QByteArray(R"({"result":"Job 7 is closed"})") << critical << u"Error from Farbo server: Job 7 is closed"_s;
-    QTest::newRow("200 with lower-case ok") << 200 << QByteArray(R"({"result":"ok"})") << critical << u"Error from Farbo server: ok"_s;
-    QTest::newRow("200 with a non-string result") << 200 << QByteArray(R"({"result":true})") << critical << u"Error from Farbo server: "_s;
-    QTest::newRow("200 with a plain body") << 200 << QByteArray("OK") << critical << u"Error from Farbo server: "_s;
-    QTest::newRow("202 is no error but not 200") << 202 << QByteArray(R"({"result":"OK"})") << critical << u"Wrong response from Farbo server"_s;
-    QTest::newRow("404 gives the toolkit's code") << 404 << QByteArray("not here") << critical << u"Error uploading files to Farbo server (203)"_s;
-    QTest::newRow("500 gives the toolkit's code") << 500 << QByteArray("broken") << critical << u"Error uploading files to Farbo server (401)"_s;
+    QTest::newRow("200 with OK") << 200 << QByteArray(R"({"result":"OK"})")
+                                 << int(QMessageBox::Information)
+                                 << u"Successfully uploaded job files to Farbo server"_s;
+    QTest::newRow("200 with another result")
+            << 200 << QByteArray(R"({"result":"Job 7 is closed"})") << critical
+            << u"Error from Farbo server: Job 7 is closed"_s;
+    QTest::newRow("200 with lower-case ok") << 200 << QByteArray(R"({"result":"ok"})") << critical
+                                            << u"Error from Farbo server: ok"_s;
+    QTest::newRow("200 with a non-string result") << 200 << QByteArray(R"({"result":true})")
+                                                  << critical << u"Error from Farbo server: "_s;
+    QTest::newRow("200 with a plain body")
+            << 200 << QByteArray("OK") << critical << u"Error from Farbo server: "_s;
+    QTest::newRow("202 is no error but not 200")
+            << 202 << QByteArray(R"({"result":"OK"})") << critical
+            << u"Wrong response from Farbo server"_s;
+    QTest::newRow("404 gives the toolkit's code")
+            << 404 << QByteArray("not here") << critical
+            << u"Error uploading files to Farbo server (203)"_s;
+    QTest::newRow("500 gives the toolkit's code")
+            << 500 << QByteArray("broken") << critical
+            << u"Error uploading files to Farbo server (401)"_s;
 }
 
 void TestUpload::replyRows()
@@ -206,7 +230,8 @@ void TestUpload::untrustedCertificateSendsNothing()
     upload(1);
     QSslConfiguration::setDefaultConfiguration(trusted);
     QCOMPARE(m_answerer->shown.first().text,
-             u"Error uploading files to Farbo server (%1)"_s.arg(int(QNetworkReply::SslHandshakeFailedError)));
+             u"Error uploading files to Farbo server (%1)"_s.arg(
+                     int(QNetworkReply::SslHandshakeFailedError)));
     QTest::qWait(200);
     QVERIFY(m_server->requests.isEmpty());
 }
@@ -217,8 +242,9 @@ void TestUpload::hostNotFoundEndsAfterBoundedTries()
     m_window->setUploadUrl(QUrl(u"https://farbo.invalid/compute/upload/"_s));
     upload(1);
     QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QCOMPARE(m_answerer->shown.first().text,
-             u"The Farbo server could not be found after 3 tries. Please check the network connection and upload again."_s);
+    QCOMPARE(
+            m_answerer->shown.first().text,
+            u"The Farbo server could not be found after 3 tries. Please check the network connection and upload again."_s);
     QTest::qWait(300);
     QCOMPARE(m_answerer->shown.size(), 1);
 }

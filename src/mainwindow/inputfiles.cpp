@@ -55,8 +55,8 @@ void MainWindow::loadInputFile(const QString &l_path)
 
     if (suffix == QLatin1String("d12")) {
         ui->comboBoxProgram->clear();
-        ui->comboBoxProgram->addItems(
-                { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra") });
+        ui->comboBoxProgram->addItems({ QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
+                                        QStringLiteral("MPPmoltra") });
         m_flag_d3 = false;
     } else if (suffix == QLatin1String("d3")) {
         m_flag_d3 = true;
@@ -147,9 +147,9 @@ void MainWindow::importJobFile(const QString &l_path)
     loadInputFile(m_work_dir + QLatin1Char('/') + inputName);
 
     // Code 4 selects the serial EVALIX as code 3 does; no code selects Pevalix.
-    static const QStringList programsByCode = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
-                                                QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
-                                                QStringLiteral("evalix") };
+    static const QStringList programsByCode
+            = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra"),
+                QStringLiteral("evalix"), QStringLiteral("evalix") };
     const int program = job.value(QLatin1String("program")).toInt();
     if (program >= 0 && program < programsByCode.size())
         ui->comboBoxProgram->setCurrentText(programsByCode.at(program));

@@ -141,8 +141,7 @@ void MainWindow::compute()
     }
     m_step = 1;
     const QString moltra = SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir)
-            + QLatin1Char('/')
-            + SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraBinary);
+            + QLatin1Char('/') + SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraBinary);
     execute_d12(m_work_dir + QLatin1Char('/') + baseName(m_input_file) + QStringLiteral(".d12"),
                 m_job_output + QStringLiteral(".out"), moltra);
 }

@@ -25,7 +25,9 @@ static void registerResources()
 }
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_upload_url(defaultUploadUrl)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , m_upload_url(defaultUploadUrl)
 {
     registerResources();
     ui->setupUi(this);

@@ -22,11 +22,10 @@ const QString PortalHost = QStringLiteral("farbo.quillmoor.org");
 constexpr int UploadAttempts = 3;
 constexpr char AttemptProperty[] = "uploadAttempt";
 
-const QStringList UploadSuffixes = { QStringLiteral("d12"), QStringLiteral("d3"),
-                                     QStringLiteral("9"),   QStringLiteral("34"),
-                                     QStringLiteral("25"),  QStringLiteral("DAT"),
-                                     QStringLiteral("CP"),  QStringLiteral("out"),
-                                     QStringLiteral("outp") };
+const QStringList UploadSuffixes
+        = { QStringLiteral("d12"), QStringLiteral("d3"),  QStringLiteral("9"),
+            QStringLiteral("34"),  QStringLiteral("25"),  QStringLiteral("DAT"),
+            QStringLiteral("CP"),  QStringLiteral("out"), QStringLiteral("outp") };
 
 // Form encoding from which any standard decoder gets every byte back: "+" in particular
 // must not arrive bare, or it reads as a space and spoils the Base64 of a file.

@@ -9,7 +9,8 @@
 namespace {
 const QString Found = QStringLiteral("<font color='green'>Found!</font>");
 const QString NotFound = QStringLiteral("<font color='red'>Not found!</font>");
-const QString NotAvailable = QStringLiteral("<font color='orange'>Not available on this platform</font>");
+const QString NotAvailable
+        = QStringLiteral("<font color='orange'>Not available on this platform</font>");
 }
 
 QString DialogSettings::executableSuffix()
@@ -25,7 +26,8 @@ void DialogSettings::checkBinaries()
 {
     const QString directory = ui->editMoltraDir->text();
     const auto lookUp = [&](QLabel *label, const QString &program) {
-        const QString name = SettingsKeys::stringValue(*m_settings, SettingsKeys::binaryKey(program));
+        const QString name
+                = SettingsKeys::stringValue(*m_settings, SettingsKeys::binaryKey(program));
         const QString path = directory + QLatin1Char('/') + name + executableSuffix();
         // Existence alone counts: whatever stands at that path is taken for the executable.
         const bool found = QFileInfo::exists(path);

@@ -5,7 +5,9 @@
 #include <QFileDialog>
 
 DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
-    : QDialog(parent), ui(new Ui::DialogSettings), m_settings(settings)
+    : QDialog(parent)
+    , ui(new Ui::DialogSettings)
+    , m_settings(settings)
 {
     ui->setupUi(this);
     connect(ui->buttonChangeMoltraDir, &QPushButton::clicked, this,

@@ -12,9 +12,9 @@ QString binaryKey(const QString &program)
 
 void seedExecutableNames(QSettings &settings)
 {
-    const QStringList programs = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
-                                   QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
-                                   QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
+    const QStringList programs
+            = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra"),
+                QStringLiteral("evalix"), QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
     for (const QString &program : programs) {
         const QString key = binaryKey(program);
         if (stringValue(settings, key).isEmpty())

@@ -39,23 +39,34 @@ TestCertificates::TestCertificates()
     extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
                      "extendedKeyUsage=serverAuth\n");
     extensions.close();
-    const bool made =
-            runOpenssl(dir, { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), ec,
-                              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                              QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("ca.key"),
-                              QStringLiteral("-out"), QStringLiteral("ca.crt"), QStringLiteral("-days"),
-                              QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=Launcher Test CA"),
-                              QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                              QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") })
-            && runOpenssl(dir, { QStringLiteral("req"), QStringLiteral("-newkey"), ec, QStringLiteral("-pkeyopt"),
-                                 QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                                 QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                 QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1") })
-            && runOpenssl(dir, { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                                 QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                                 QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
-                                 QStringLiteral("-out"), QStringLiteral("server.crt"), QStringLiteral("-days"),
-                                 QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("server.ext") });
+    const bool made
+            = runOpenssl(dir,
+                         { QStringLiteral("req"), QStringLiteral("-x509"),
+                           QStringLiteral("-newkey"), ec, QStringLiteral("-pkeyopt"),
+                           QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                           QStringLiteral("-keyout"), QStringLiteral("ca.key"),
+                           QStringLiteral("-out"), QStringLiteral("ca.crt"),
+                           QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                           QStringLiteral("/CN=Launcher Test CA"), QStringLiteral("-addext"),
+                           QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                           QStringLiteral("-addext"),
+                           QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") })
+            && runOpenssl(dir,
+                          { QStringLiteral("req"), QStringLiteral("-newkey"), ec,
+                            QStringLiteral("-pkeyopt"),
+                            QStringLiteral("ec_paramgen_curve:prime256v1"),
+                            QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                            QStringLiteral("server.key"), QStringLiteral("-out"),
+                            QStringLiteral("server.csr"), QStringLiteral("-subj"),
+                            QStringLiteral("/CN=127.0.0.1") })
+            && runOpenssl(dir,
+                          { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                            QStringLiteral("server.csr"), QStringLiteral("-CA"),
+                            QStringLiteral("ca.crt"), QStringLiteral("-CAkey"),
+                            QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                            QStringLiteral("-out"), QStringLiteral("server.crt"),
+                            QStringLiteral("-days"), QStringLiteral("2"),
+                            QStringLiteral("-extfile"), QStringLiteral("server.ext") });
     if (!made)
         return;
     authority = QSslCertificate(fileContent(dir + QStringLiteral("/ca.crt")));

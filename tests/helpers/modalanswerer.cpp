@@ -8,7 +8,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 
-ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
+ModalAnswerer::ModalAnswerer(QObject *parent)
+    : QObject(parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     m_timer.start(10);

@@ -35,7 +35,8 @@ QString writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
@@ -43,8 +44,8 @@ QString writeFile(const QString &path, const QByteArray &content)
 QString writeScript(const QString &path, const QByteArray &body)
 {
     writeFile(path, "#!/bin/sh\n" + body);
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
-                                  | QFile::ExeOther);
+    QFile::setPermissions(
+            path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     return path;
 }
 
