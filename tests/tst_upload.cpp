@@ -32,6 +32,7 @@ private Q_SLOTS:
     void twoUploadsAtOnce();
     void replyWithoutSender();
     void emptyWorkingDirectorySendsIdentityOnly();
+    void identityFollowsTheJobFileValueRules();
 
 private:
     QString importJob(const QJsonObject &extra = {});
@@ -277,6 +278,19 @@ void TestUpload::emptyWorkingDirectorySendsIdentityOnly()
     QTRY_COMPARE(m_answerer->shown.size(), 1);
     QCOMPARE(m_server->requests.size(), 1);
     QCOMPARE(m_server->requests.first().body, QByteArray("user_id=0&user_token=&job_id=0"));
+}
+
+void TestUpload::identityFollowsTheJobFileValueRules()
+{
+    const QString folder = importJob({ { u"job_id"_s, u"123"_s }, { u"user_id"_s, 1.5 },
+                                       { u"user_token"_s, u"\u00e9t\u00e9"_s } });
+    QFile::remove(folder + u"/mgo.d12"_s);
+    upload(1);
+    QCOMPARE(m_server->requests.size(), 1);
+    Items items;
+    QVERIFY(decodeForm(m_server->requests.first().body, &items));
+    QCOMPARE(items,
+             Items({ { "user_id", "0" }, { "user_token", "\xc3\xa9t\xc3\xa9" }, { "job_id", "0" } }));
 }
 
 QTEST_MAIN(TestUpload)
