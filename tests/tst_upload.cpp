@@ -282,7 +282,8 @@ void TestUpload::emptyWorkingDirectorySendsIdentityOnly()
 
 void TestUpload::identityFollowsTheJobFileValueRules()
 {
-    const QString folder = importJob({ { u"job_id"_s, u"123"_s }, { u"user_id"_s, 1.5 },
+    const QString folder = importJob({ { u"job_id"_s, u"123"_s },
+                                       { u"user_id"_s, 1.5 },
                                        { u"user_token"_s, u"\u00e9t\u00e9"_s } });
     QFile::remove(folder + u"/mgo.d12"_s);
     upload(1);
@@ -290,7 +291,9 @@ void TestUpload::identityFollowsTheJobFileValueRules()
     Items items;
     QVERIFY(decodeForm(m_server->requests.first().body, &items));
     QCOMPARE(items,
-             Items({ { "user_id", "0" }, { "user_token", "\xc3\xa9t\xc3\xa9" }, { "job_id", "0" } }));
+             Items({ { "user_id", "0" },
+                     { "user_token", "\xc3\xa9t\xc3\xa9" },
+                     { "job_id", "0" } }));
 }
 
 QTEST_MAIN(TestUpload)

@@ -87,13 +87,11 @@ void MainWindow::startJob()
     m_job_output += program->outputSuffix;
     m_step_count = program->stepCount;
 
-    enterRunningState();
-    // A stop confirmed while the start let events run has already made the window idle.
-    if (isRunning())
+    if (enterRunningState())
         compute();
 }
 
-void MainWindow::enterRunningState()
+bool MainWindow::enterRunningState()
 {
     ui->toolButtonChoose->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));
@@ -101,14 +99,17 @@ void MainWindow::enterRunningState()
     if (ui->tabWidget->count() > 1)
         ui->tabWidget->removeTab(1);
     QCoreApplication::processEvents();
-    if (!isRunning())
-        return;
+    // A stop confirmed meanwhile has made the window idle again, or a start from a later
+    // click has already taken over.
+    if (!isRunning() || m_timer->isActive())
+        return false;
     pushBusyCursor();
     ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
     ui->tabWidget->setCurrentIndex(1);
     m_timer->start(200);
     ui->labelLoader->show();
     m_loader->start();
+    return true;
 }
 
 void MainWindow::pushBusyCursor()

@@ -8,7 +8,6 @@
 #include <QUrl>
 
 class QMovie;
-class QNetworkReply;
 class QProcess;
 class QSettings;
 class QTemporaryDir;
@@ -30,11 +29,10 @@ public:
     void importJobFile(const QString &l_path);
     QString createJobFolder();
 
+    // Where Upload sends the job's files; the portal's endpoint unless changed.
     void setUploadUrl(const QUrl &l_url);
-    QUrl uploadUrl() const { return m_upload_url; }
+    // The folder that "Open working directory" shows: the one holding the input deck.
     QUrl workdirUrl() const;
-
-    static const QUrl defaultUploadUrl;
 
 public Q_SLOTS:
     void afterWindowShown();
@@ -67,8 +65,7 @@ private:
     bool isRunning() const;
     bool confirmStop();
     void requestStop();
-    bool planFitsDeck() const;
-    void enterRunningState();
+    bool enterRunningState();
     void pushBusyCursor();
     void popBusyCursor();
     void launchStep(const QString &l_input_file, const QString &l_output_file,
@@ -81,6 +78,7 @@ private:
 
     bool writeJobFile(const QString &l_name, const QString &l_content);
     void startUpload(int l_attempt);
+    static const QUrl defaultUploadUrl;
     void critical(const QString &l_text);
 
     QString m_input_file;

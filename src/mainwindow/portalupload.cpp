@@ -32,12 +32,13 @@ const QStringList UploadSuffixes
 void appendEncoded(QByteArray &body, const char *data, qsizetype size)
 {
     static const char hex[] = "0123456789ABCDEF";
+    static const char keptAsIs[] = "-._~/[] ";
     for (qsizetype i = 0; i < size; ++i) {
         const auto byte = uchar(data[i]);
         const bool keep = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')
                 || (byte >= '0' && byte <= '9') || byte >= 0x80
-                || std::strchr("-._~/[] ", byte) != nullptr;
-        if (keep && byte != 0) {
+                || std::memchr(keptAsIs, byte, sizeof keptAsIs - 1) != nullptr;
+        if (keep) {
             body.append(char(byte));
         } else {
             body.append('%');
@@ -47,20 +48,17 @@ void appendEncoded(QByteArray &body, const char *data, qsizetype size)
     }
 }
 
-void appendItem(QByteArray &body, const QByteArray &value)
-{
-    if (!body.isEmpty())
-        body.append('&');
-    body.append("files[]=");
-    appendEncoded(body, value.constData(), value.size());
-}
-
-void appendIdentity(QByteArray &body, const char *key, const QByteArray &value)
+void startItem(QByteArray &body, const char *key)
 {
     if (!body.isEmpty())
         body.append('&');
     body.append(key);
     body.append('=');
+}
+
+void appendItem(QByteArray &body, const char *key, const QByteArray &value)
+{
+    startItem(body, key);
     appendEncoded(body, value.constData(), value.size());
 }
 
@@ -69,7 +67,7 @@ void appendIdentity(QByteArray &body, const char *key, const QByteArray &value)
 void appendContent(QByteArray &body, QFile &file)
 {
     constexpr qint64 ChunkSize = 3 * 1024 * 1024; // a multiple of 3: no padding in between
-    body.append("&files[]=");
+    startItem(body, "files[]");
     QByteArray chunk;
     while (!(chunk = file.read(ChunkSize)).isEmpty()) {
         const QByteArray encoded = chunk.toBase64();
@@ -122,11 +120,11 @@ void MainWindow::startUpload(int l_attempt)
 
     QByteArray body;
     body.reserve(expectedBodySize(files));
-    appendIdentity(body, "user_id", QByteArray::number(m_user_id));
-    appendIdentity(body, "user_token", m_user_token.toUtf8());
-    appendIdentity(body, "job_id", QByteArray::number(m_job_id));
+    appendItem(body, "user_id", QByteArray::number(m_user_id));
+    appendItem(body, "user_token", m_user_token.toUtf8());
+    appendItem(body, "job_id", QByteArray::number(m_job_id));
     for (const QFileInfo &entry : std::as_const(files)) {
-        appendItem(body, entry.fileName().toUtf8());
+        appendItem(body, "files[]", entry.fileName().toUtf8());
         QFile file(entry.filePath());
         if (file.open(QIODevice::ReadOnly))
             appendContent(body, file);
