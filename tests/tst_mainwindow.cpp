@@ -8,8 +8,10 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMovie>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -65,6 +67,8 @@ private Q_SLOTS:
     void seeding_data();
     void seeding();
     void idleState();
+    void resources_data();
+    void resources();
     void startupQuestion_data();
     void startupQuestion();
     void dialogShowsDiscoveryBeforeItOpens();
@@ -144,6 +148,34 @@ void TestMainWindow::idleState()
              QStringList({ QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
                            QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
                            QStringLiteral("Pevalix") }));
+}
+
+void TestMainWindow::resources_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("application icon") << u":/icon.png"_s << QSize(128, 128);
+    QTest::newRow("start") << u":/play.png"_s << QSize(48, 48);
+    QTest::newRow("stop") << u":/stop.png"_s << QSize(48, 48);
+    QTest::newRow("busy indicator") << u":/loader.gif"_s << QSize(193, 192);
+    QTest::newRow("logo") << u":/logo.png"_s << QSize(300, 43);
+    QTest::newRow("settings icon") << u":/icons/res/settings_32.png"_s << QSize(32, 32);
+}
+
+void TestMainWindow::resources()
+{
+    QFETCH(QString, path);
+    QFETCH(QSize, size);
+    MainWindow window;
+    QImageReader reader(path);
+    QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+    QCOMPARE(reader.size(), size);
+    if (path.endsWith(u".gif"_s)) {
+        auto *movie = window.findChild<QLabel *>(u"labelLoader"_s)->movie();
+        QVERIFY(movie);
+        QVERIFY(movie->frameCount() > 1);
+        QCOMPARE(movie->state(), QMovie::NotRunning);
+    }
 }
 
 void TestMainWindow::startupQuestion_data()
