@@ -73,9 +73,11 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     window.uploadOutput();
+    const double collecting = timer.elapsed() / 1000.0;
     application.exec();
-    std::printf("uploaded %lld MB in %.1f s; server received %lld body bytes; reply: %s\n",
-                megabytes, timer.elapsed() / 1000.0,
+    std::printf("files collected in %.1f s, %lld MB uploaded in %.1f s; server received %lld body "
+                "bytes; reply: %s\n",
+                collecting, megabytes, timer.elapsed() / 1000.0,
                 server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
                 qPrintable(message));
     return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QRandomGenerator>
 #include <QSslConfiguration>
 #include <QToolButton>
 #include <QtTest>
@@ -106,6 +107,11 @@ void TestUpload::bodyCarriesIdentityAndFiles()
     QByteArray binary;
     for (int i = 0; i < 256; ++i)
         binary.append(char(i));
+    // Larger than the pieces the upload encodes a file in.
+    QByteArray large(3 * 1024 * 1024 + 1001, Qt::Uninitialized);
+    QRandomGenerator random(42);
+    for (char &byte : large)
+        byte = char(random.bounded(256));
     const QHash<QString, QByteArray> sent{
         { u"mgo.d12"_s, "MgO\nEND\n" },
         { u"mgo.out"_s, binary }, // Base64 with "+", "/" and "==" padding
@@ -116,6 +122,7 @@ void TestUpload::bodyCarriesIdentityAndFiles()
         { u"with space.DAT"_s, "space\n" },
         { u"a&b=c.CP"_s, "amp\n" },
         { u"fort.25"_s, "25\n" },
+        { u"large.outp"_s, large },
     };
     for (auto it = sent.begin(); it != sent.end(); ++it)
         writeFile(folder + u'/' + it.key(), it.value());
