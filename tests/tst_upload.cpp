@@ -17,6 +17,20 @@ using namespace Qt::StringLiterals;
 
 using Items = QList<QPair<QByteArray, QByteArray>>;
 
+class ChildCounter : public QObject
+{
+public:
+    int added = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded)
+            ++added;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 class TestUpload : public QObject
 {
     Q_OBJECT
@@ -248,7 +262,13 @@ void TestUpload::hostNotFoundEndsAfterBoundedTries()
 {
     importJob();
     m_window->setUploadUrl(QUrl(u"https://farbo.invalid/compute/upload/"_s));
+    // Each try makes a network access manager owned by the window; the message box is the
+    // only other object the window gains meanwhile.
+    ChildCounter counter;
+    m_window->installEventFilter(&counter);
     upload(1);
+    m_window->removeEventFilter(&counter);
+    QCOMPARE(counter.added, 3 + 1);
     QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
     QCOMPARE(
             m_answerer->shown.first().text,
