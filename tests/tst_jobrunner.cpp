@@ -79,9 +79,7 @@ void TestJobRunner::init()
     m_records = root + u"/records"_s;
     for (const QString &dir : { m_package, m_work, m_records })
         QVERIFY(QDir().mkpath(dir));
-    QSettings settings(u"quillmoor"_s, u"MOLTRA Farbo Starter"_s);
-    settings.setValue(u"moltraDir"_s, m_package);
-    settings.sync();
+    storeSetting(u"moltraDir"_s, m_package);
     m_window = std::make_unique<MainWindow>();
     m_answerer = std::make_unique<ModalAnswerer>();
 }
@@ -263,11 +261,8 @@ void TestJobRunner::failedStart()
 {
     QFETCH(bool, evalixStep);
     QFETCH(QString, message);
-    {
-        QSettings settings(u"quillmoor"_s, u"MOLTRA Farbo Starter"_s);
-        settings.setValue(u"moltraBinary"_s, u"no-such-moltra"_s);
-        settings.setValue(u"evalixBinary"_s, u"no-such-evalix"_s);
-    }
+    storeSetting(u"moltraBinary"_s, u"no-such-moltra"_s);
+    storeSetting(u"evalixBinary"_s, u"no-such-evalix"_s);
     if (evalixStep) {
         writeFile(m_work + u"/fort.9"_s, "wf\n");
         deck(u"mgo.d3"_s);

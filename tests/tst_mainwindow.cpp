@@ -110,11 +110,8 @@ void TestMainWindow::seeding()
     QFETCH(QString, key);
     QFETCH(QVariant, stored);
     QFETCH(QString, expected);
-    {
-        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-        if (stored.isValid())
-            settings.setValue(key, stored);
-    }
+    if (stored.isValid())
+        storeSetting(key, stored);
     MainWindow window;
     QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
     QCOMPARE(settings.value(key).toString(), expected);
@@ -198,10 +195,8 @@ void TestMainWindow::startupQuestion()
     QFETCH(int, answer);
     QFETCH(bool, asked);
     QFETCH(bool, dialogOpened);
-    if (!storedDir.isEmpty()) {
-        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-        settings.setValue(QStringLiteral("moltraDir"), storedDir);
-    }
+    if (!storedDir.isEmpty())
+        storeSetting(QStringLiteral("moltraDir"), storedDir);
     ModalAnswerer answerer;
     bool sawDialog = false;
     if (asked)
@@ -231,18 +226,14 @@ void TestMainWindow::startupQuestion()
     }
     QCOMPARE(sawDialog, dialogOpened);
     QCOMPARE(answerer.unexpected, 0);
-    QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-    QCOMPARE(settings.value(QStringLiteral("moltraDir")).toString(), storedDir);
+    QCOMPARE(storedSetting(QStringLiteral("moltraDir")), storedDir);
 }
 
 void TestMainWindow::dialogShowsDiscoveryBeforeItOpens()
 {
     QTemporaryDir package;
     writeScript(package.path() + QStringLiteral("/moltra"), "exit 0\n");
-    {
-        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-        settings.setValue(QStringLiteral("moltraDir"), package.path());
-    }
+    storeSetting(QStringLiteral("moltraDir"), package.path());
     MainWindow window;
     ModalAnswerer answerer;
     QString field;
@@ -272,10 +263,7 @@ void TestMainWindow::dialogChosenDirectory()
     writeScript(package.path() + QStringLiteral("/moltra"), "exit 0\n");
     writeScript(package.path() + QStringLiteral("/evalix"), "exit 0\n");
     QTemporaryDir stored;
-    {
-        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-        settings.setValue(QStringLiteral("moltraDir"), stored.path());
-    }
+    storeSetting(QStringLiteral("moltraDir"), stored.path());
     MainWindow window;
     ModalAnswerer answerer;
     QStringList before;
@@ -299,8 +287,7 @@ void TestMainWindow::dialogChosenDirectory()
     QCOMPARE(chooserStart, stored.path());
     QCOMPARE(before, expectedLabels(false, false));
     QCOMPARE(after, expectedLabels(true, true));
-    QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-    QCOMPARE(settings.value(QStringLiteral("moltraDir")).toString(),
+    QCOMPARE(storedSetting(QStringLiteral("moltraDir")),
              button == QDialogButtonBox::Ok ? package.path() : stored.path());
 }
 

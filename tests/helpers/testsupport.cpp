@@ -24,11 +24,26 @@ QString IsolatedEnvironment::settingsFile() const
     return m_root.path() + QStringLiteral("/settings/quillmoor/MOLTRA Farbo Starter.conf");
 }
 
+namespace {
+QSettings launcherSettings()
+{
+    return QSettings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
+}
+}
+
 void IsolatedEnvironment::clearSettings()
 {
-    QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-    settings.clear();
-    settings.sync();
+    launcherSettings().clear();
+}
+
+void storeSetting(const QString &key, const QVariant &value)
+{
+    launcherSettings().setValue(key, value);
+}
+
+QString storedSetting(const QString &key)
+{
+    return launcherSettings().value(key).toString();
 }
 
 QString writeFile(const QString &path, const QByteArray &content)

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariant>
 
 // A settings store and a temporary directory of the test's own, never the user's.
 class IsolatedEnvironment
@@ -17,6 +18,10 @@ public:
 private:
     QTemporaryDir m_root;
 };
+
+// The launcher's own settings store, as the test's environment places it.
+void storeSetting(const QString &key, const QVariant &value);
+QString storedSetting(const QString &key);
 
 QString writeFile(const QString &path, const QByteArray &content);
 // Writes an executable shell script that stands in for one of the package's programs.
