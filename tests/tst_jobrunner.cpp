@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -446,6 +447,8 @@ void TestJobRunner::closeWhileRunning()
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     startButton()->click();
     QTRY_VERIFY(recordedPid(u"moltra"_s, u"child"_s) > 0);
+    // Only a step the window already knows to be running makes closing ask.
+    QTRY_COMPARE(m_window->findChild<QProcess *>()->state(), QProcess::Running);
     const qint64 wrapper = recordedPid(u"moltra"_s);
     const qint64 computation = recordedPid(u"moltra"_s, u"child"_s);
     m_answerer->answer(QMessageBox::StandardButton(answer));
