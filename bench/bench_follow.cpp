@@ -5,16 +5,14 @@
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_follow [megabytes]
 
 #include "mainwindow/mainwindow.h"
+#include "testsupport.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -73,27 +71,17 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     const qint64 totalMB = argc > 1 ? QByteArray(argv[1]).toLongLong() : 100;
 
-    QTemporaryDir root;
-    qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       root.path() + QStringLiteral("/settings"));
-    const QString package = root.path() + QStringLiteral("/package");
-    QDir().mkpath(package);
-    {
-        QFile program(package + QStringLiteral("/moltra"));
-        program.open(QIODevice::WriteOnly);
-        program.write("#!/bin/sh\nexec sleep 3600\n");
-        program.setPermissions(program.permissions() | QFile::ExeOwner);
-        QFile job(root.path() + QStringLiteral("/bench.farbojob"));
-        job.open(QIODevice::WriteOnly);
-        job.write(R"({"input_file_name": "bench.d12", "input_file_content": "BENCH\nEND\n"})");
-        QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-        settings.setValue(QStringLiteral("moltraDir"), package);
-    }
+    IsolatedEnvironment environment;
+    const QString package = environment.path() + QStringLiteral("/package");
+    writeScript(package + QStringLiteral("/moltra"), "exec sleep 3600\n");
+    storeSetting(QStringLiteral("moltraDir"), package);
+    const QString job = writeFile(
+            environment.path() + QStringLiteral("/bench.farbojob"),
+            R"({"input_file_name": "bench.d12", "input_file_content": "BENCH\nEND\n"})");
 
     MainWindow window;
     window.show();
-    window.importJobFile(root.path() + QStringLiteral("/bench.farbojob"));
+    window.importJobFile(job);
     const QString output = window.findChild<QLineEdit *>(QStringLiteral("lineEditWorkDir"))->text()
             + QStringLiteral("/bench.out");
     window.findChild<QToolButton *>(QStringLiteral("toolButtonStart"))->click();

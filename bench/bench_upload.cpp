@@ -5,6 +5,7 @@
 
 #include "httpsserver.h"
 #include "mainwindow/mainwindow.h"
+#include "testsupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,9 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QSslConfiguration>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,10 +23,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
 
-    QTemporaryDir root;
-    qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       root.path() + QStringLiteral("/settings"));
+    IsolatedEnvironment environment;
     TestCertificates certificates;
     if (!certificates.isValid())
         return 1;
@@ -39,14 +35,11 @@ int main(int argc, char *argv[])
     if (!server.listen())
         return 1;
 
-    {
-        QFile job(root.path() + QStringLiteral("/big.farbojob"));
-        job.open(QIODevice::WriteOnly);
-        job.write(
-                R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
-    }
+    const QString job = writeFile(
+            environment.path() + QStringLiteral("/big.farbojob"),
+            R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
     MainWindow window;
-    window.importJobFile(root.path() + QStringLiteral("/big.farbojob"));
+    window.importJobFile(job);
     window.setUploadUrl(QUrl(server.url(QStringLiteral("/compute/upload/"))));
     const QString folder = window.findChild<QLineEdit *>(QStringLiteral("lineEditWorkDir"))->text();
     {

@@ -51,7 +51,6 @@ public:
     void setKeepBodies(bool keep) { m_keepBodies = keep; }
 
     QList<Request> requests;
-    int handshakeErrors = 0;
 
 private:
     struct Pending

@@ -58,14 +58,6 @@ void ModalAnswerer::selectInFileDialog(QFileDialog *dialog, const QString &path)
     static_cast<QDialog *>(dialog)->accept();
 }
 
-void ModalAnswerer::cancelDialog()
-{
-    act([](QWidget *widget) {
-        if (auto *dialog = qobject_cast<QDialog *>(widget))
-            dialog->reject();
-    });
-}
-
 void ModalAnswerer::act(Action action)
 {
     m_actions.enqueue(std::move(action));

@@ -34,7 +34,6 @@ public:
 
     void answer(QMessageBox::StandardButton button);
     void chooseFile(const QString &path);
-    void cancelDialog();
     void act(Action action);
 
     // Picks a file, or a folder in a folder chooser, as a user typing its name would.

@@ -19,11 +19,6 @@ IsolatedEnvironment::IsolatedEnvironment()
     qputenv("TMPDIR", QFile::encodeName(m_root.path() + QStringLiteral("/tmp")));
 }
 
-QString IsolatedEnvironment::settingsFile() const
-{
-    return m_root.path() + QStringLiteral("/settings/quillmoor/MOLTRA Farbo Starter.conf");
-}
-
 namespace {
 QSettings launcherSettings()
 {

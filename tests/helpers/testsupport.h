@@ -12,7 +12,6 @@ class IsolatedEnvironment
 public:
     IsolatedEnvironment();
     QString path() const { return m_root.path(); }
-    QString settingsFile() const;
     void clearSettings();
 
 private:
