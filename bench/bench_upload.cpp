@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRandomGenerator>
-#include <QSslConfiguration>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,23 +23,16 @@ int main(int argc, char *argv[])
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
 
     IsolatedEnvironment environment;
-    TestCertificates certificates;
-    if (!certificates.isValid())
-        return 1;
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificate(certificates.authority);
-    QSslConfiguration::setDefaultConfiguration(configuration);
-    HttpsServer server(certificates);
-    server.setKeepBodies(false);
-    if (!server.listen())
-        return 1;
+    trustTestAuthority();
+    HttpsServer server;
+    server.keepBodies = false;
 
     const QString job = writeFile(
             environment.path() + QStringLiteral("/big.farbojob"),
             R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
     MainWindow window;
     window.importJobFile(job);
-    window.setUploadUrl(QUrl(server.url(QStringLiteral("/compute/upload/"))));
+    window.setUploadUrl(QUrl(server.url()));
     const QString folder = window.findChild<QLineEdit *>(QStringLiteral("lineEditWorkDir"))->text();
     {
         QFile big(folder + QStringLiteral("/big.out"));

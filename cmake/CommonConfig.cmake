@@ -1,6 +1,9 @@
 # Warnings and sanitizers for every target of the project.
 add_library(moltra_build_flags INTERFACE)
 target_compile_options(moltra_build_flags INTERFACE -Wall -Wextra)
+if(MOLTRA_WARNINGS_AS_ERRORS)
+    target_compile_options(moltra_build_flags INTERFACE -Werror)
+endif()
 if(MOLTRA_SANITIZE)
     target_compile_options(moltra_build_flags INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
@@ -14,3 +17,6 @@ target_compile_definitions(moltra_common INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_KEYWORDS)
+
+# Formats the sources in place: cmake --build build --target format
+add_custom_target(format COMMAND ${PROJECT_SOURCE_DIR}/scripts/format.sh VERBATIM)

@@ -2,7 +2,7 @@
 # Installs the Debian packages the launcher needs to build, run and be tested, where missing.
 set -euo pipefail
 packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
-          openssl xvfb xauth imagemagick fonts-dejavu-core)
+          clang-format xvfb xauth imagemagick fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -1,25 +1,13 @@
-#include "mainwindow/mainwindow.h"
-#include "modalanswerer.h"
+#include "job/jobrunner.h"
 #include "testsupport.h"
 
-#include <QComboBox>
-#include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QProcess>
-#include <QSettings>
-#include <QSpinBox>
-#include <QTabWidget>
-#include <QToolButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-constexpr int JobTimeout = 15000;
-}
+Q_DECLARE_METATYPE(JobRunner::Ending)
 
 class TestJobRunner : public QObject
 {
@@ -27,492 +15,185 @@ class TestJobRunner : public QObject
 
 private Q_SLOTS:
     void init();
-    void cleanup();
-    void moltraJob_data();
-    void moltraJob();
-    void evalixSequences_data();
-    void evalixSequences();
-    void paneFollowsEachStep();
-    void failedStart_data();
-    void failedStart();
-    void nothingToStart();
-    void programNotFittingTheDeckIsRefused_data();
-    void programNotFittingTheDeckIsRefused();
-    void stopAnsweredCancelThenYes();
-    void stopDuringMoltraStepOfEvalixJob();
-    void stopReachesTheWrapperChild();
-    void stopConfirmedWhileStarting();
-    void closeWhileRunning_data();
-    void closeWhileRunning();
-    void closeWhileIdleAsksNothing();
-    void secondJobAfterFirst();
-    void portalJobEnablesUpload();
+    void steps_data();
+    void steps();
+    void stopReachesTheWholeProcessGroup();
+    void stoppedStepDoesNotEndTheNextJob();
+    void destructionKillsRunningSteps();
 
 private:
-    template <typename T> T *child(const char *name)
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-    QToolButton *startButton() { return child<QToolButton>("toolButtonStart"); }
-    void standIn(const QString &name, const QByteArray &body);
-    QString record(const QString &name, const QString &what) const;
-    int runs(const QString &name) const;
-    QString deck(const QString &name, const QByteArray &content = "deck line\nEND\n");
-    bool waitIdle(int timeout = JobTimeout);
-    qint64 recordedPid(const QString &name, const QString &what = u"pid"_s) const;
+    // A stand-in program that records its runs, pid, arguments, folder and standard input.
+    QString standIn(const QString &name, const QByteArray &body);
+    JobPlan plan(const QString &deck, bool flagD3);
+    bool waitEnded(QSignalSpy &ended) { return ended.size() == 1 || ended.wait(15000); }
 
     IsolatedEnvironment m_env;
-    QString m_package;
-    QString m_work;
-    QString m_records;
-    std::unique_ptr<MainWindow> m_window;
-    std::unique_ptr<ModalAnswerer> m_answerer;
-    int m_round = 0;
+    QString m_dir;
+    std::unique_ptr<JobRunner> m_runner;
 };
 
 void TestJobRunner::init()
 {
-    m_env.clearSettings();
-    ++m_round;
-    const QString root = m_env.path() + u"/round%1"_s.arg(m_round);
-    m_package = root + u"/package"_s;
-    m_work = root + u"/jobs dir"_s;
-    m_records = root + u"/records"_s;
-    for (const QString &dir : { m_package, m_work, m_records })
-        QVERIFY(QDir().mkpath(dir));
-    storeSetting(u"moltraDir"_s, m_package);
-    m_window = std::make_unique<MainWindow>();
-    m_answerer = std::make_unique<ModalAnswerer>();
+    static int round = 0;
+    m_dir = m_env.path() + u"/round %1"_s.arg(++round);
+    QVERIFY(QDir().mkpath(m_dir + u"/work"_s));
+    m_runner = std::make_unique<JobRunner>();
 }
 
-void TestJobRunner::cleanup()
+QString TestJobRunner::standIn(const QString &name, const QByteArray &body)
 {
-    m_window.reset();
-    QCOMPARE(m_answerer->unexpected, 0);
-    m_answerer.reset();
-    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    const QByteArray rec = QFile::encodeName(m_dir + u'/' + name);
+    return writeScript(m_dir + u"/package/"_s + name,
+                       "rec='" + rec
+                               + "'\necho run >> \"$rec.runs\"\necho $$ > \"$rec.pid\"\n"
+                                 "echo $# $(pwd) > \"$rec.call\"\ncat > \"$rec.stdin\"\n"
+                               + body);
 }
 
-void TestJobRunner::standIn(const QString &name, const QByteArray &body)
+JobPlan TestJobRunner::plan(const QString &deck, bool flagD3)
 {
-    const QByteArray rec = QFile::encodeName(m_records + u'/' + name);
-    writeScript(m_package + u'/' + name,
-                "rec='" + rec
-                        + "'\n"
-                          "echo run >> \"$rec.runs\"\n"
-                          "echo $$ > \"$rec.pid\"\n"
-                          "echo $# > \"$rec.args\"\n"
-                          "pwd > \"$rec.cwd\"\n"
-                        + body);
+    JobPlan plan;
+    plan.workDir = m_dir + u"/work"_s;
+    plan.deck = writeFile(plan.workDir + u'/' + deck, "deck of " + deck.toUtf8() + '\n');
+    plan.flagD3 = flagD3;
+    plan.executable = m_dir + (flagD3 ? u"/package/evalix"_s : u"/package/moltra"_s);
+    plan.output = plan.workDir + (flagD3 ? u"/mgo.outp"_s : u"/mgo.out"_s);
+    plan.stepCount = flagD3 ? 2 : 1;
+    plan.moltraExecutable = [this] { return m_dir + u"/package/moltra"_s; };
+    return plan;
 }
 
-QString TestJobRunner::record(const QString &name, const QString &what) const
+void TestJobRunner::steps_data()
 {
-    return m_records + u'/' + name + u'.' + what;
-}
-
-int TestJobRunner::runs(const QString &name) const
-{
-    return int(readFile(record(name, u"runs"_s)).count("run"));
-}
-
-qint64 TestJobRunner::recordedPid(const QString &name, const QString &what) const
-{
-    return readFile(record(name, what)).trimmed().toLongLong();
-}
-
-QString TestJobRunner::deck(const QString &name, const QByteArray &content)
-{
-    const QString path = writeFile(m_work + u'/' + name, content);
-    m_answerer->chooseFile(path);
-    child<QToolButton>("toolButtonChoose")->click();
-    return path;
-}
-
-bool TestJobRunner::waitIdle(int timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (startButton()->text() != u"Start"_s && !deadline.hasExpired())
-        QTest::qWait(20);
-    return startButton()->text() == u"Start"_s;
-}
-
-void TestJobRunner::moltraJob_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::newRow("moltra") << u"moltra"_s;
-    QTest::newRow("Pmoltra") << u"Pmoltra"_s;
-    QTest::newRow("MPPmoltra") << u"MPPmoltra"_s;
-}
-
-void TestJobRunner::moltraJob()
-{
-    QFETCH(QString, program);
-    standIn(u"moltra"_s,
-            "cat mgo.out > \"$rec.seen\"\ncat > \"$rec.stdin\"\necho \"MOLTRA says hello\"\necho "
-            "oops >&2\nexit 3\n");
-    const QString input = deck(u"mgo.scf.d12"_s, "MgO\nCRYSTAL\nEND\n");
-    writeFile(m_work + u"/mgo.out"_s, "output of an earlier run\n");
-    child<QComboBox>("comboBoxProgram")->setCurrentText(program);
-    child<QSpinBox>("spinBoxProcs")->setValue(8);
-
-    startButton()->click();
-    QCOMPARE(startButton()->text(), u"Stop"_s);
-    QVERIFY(!child<QToolButton>("toolButtonChoose")->isEnabled());
-    QVERIFY(!child<QLabel>("labelLoader")->isHidden());
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
-    QCOMPARE(child<QTabWidget>("tabWidget")->count(), 2);
-    QCOMPARE(child<QTabWidget>("tabWidget")->currentIndex(), 1);
-    QCOMPARE(child<QTabWidget>("tabWidget")->tabText(1), u"Output"_s);
-    QVERIFY(waitIdle());
-
-    QCOMPARE(runs(u"moltra"_s), 1);
-    QCOMPARE(readFile(record(u"moltra"_s, u"args"_s)), QByteArray("0\n"));
-    QCOMPARE(QString::fromLocal8Bit(readFile(record(u"moltra"_s, u"cwd"_s)).trimmed()), m_work);
-    QCOMPARE(readFile(record(u"moltra"_s, u"stdin"_s)), readFile(input));
-    QCOMPARE(readFile(record(u"moltra"_s, u"seen"_s)), QByteArray());
-    QCOMPARE(readFile(m_work + u"/mgo.out"_s), QByteArray("MOLTRA says hello\n"));
-    QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"MOLTRA says hello\n"_s);
-    QVERIFY(child<QToolButton>("toolButtonChoose")->isEnabled());
-    QVERIFY(child<QLabel>("labelLoader")->isHidden());
-    QVERIFY(!child<QToolButton>("toolButtonUpload")->isEnabled());
-    QVERIFY(m_answerer->shown.isEmpty());
-}
-
-void TestJobRunner::evalixSequences_data()
-{
+    QTest::addColumn<bool>("flagD3");
     QTest::addColumn<bool>("fort9AtStart");
-    QTest::addColumn<QByteArray>("moltraBody");
-    QTest::addColumn<int>("moltraRuns");
-    QTest::addColumn<int>("evalixRuns");
+    QTest::addColumn<bool>("leavesFort9");
+    QTest::addColumn<QString>("missing");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::addColumn<JobRunner::Ending>("ending");
     QTest::addColumn<QString>("message");
-    QTest::newRow("fort.9 absent")
-            << false << QByteArray("echo wavefunction > fort.9\necho step one\n") << 1 << 1
+    const auto finished = JobRunner::Ending::Finished;
+    QTest::newRow("MOLTRA job") << false << false << true << QString()
+                                << QStringList{ u"mgo.out"_s } << finished << QString();
+    QTest::newRow("EVALIX job runs MOLTRA first")
+            << true << false << true << QString() << QStringList{ u"mgo.outp.out"_s, u"mgo.outp"_s }
+            << finished << QString();
+    QTest::newRow("EVALIX job with fort.9 present")
+            << true << true << true << QString() << QStringList{ u"mgo.outp"_s } << finished
             << QString();
-    QTest::newRow("fort.9 present") << true << QByteArray("echo step one\n") << 0 << 1 << QString();
-    QTest::newRow("step 1 fails but leaves fort.9")
-            << false << QByteArray("echo wf > fort.9\nexit 1\n") << 1 << 1 << QString();
-    QTest::newRow("step 1 leaves no fort.9")
-            << false << QByteArray("echo step one\n") << 1 << 0
+    QTest::newRow("MOLTRA step leaves no fort.9")
+            << true << false << false << QString() << QStringList{ u"mgo.outp.out"_s }
+            << JobRunner::Ending::NoFort9
             << u"The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s;
+    QTest::newRow("MOLTRA executable missing")
+            << false << false << true << u"moltra"_s << QStringList{}
+            << JobRunner::Ending::FailedToStart << u"Unable to start the .d12 job: "_s;
+    QTest::newRow("EVALIX executable missing")
+            << true << true << true << u"evalix"_s << QStringList{}
+            << JobRunner::Ending::FailedToStart << u"Unable to start the .d3 job: "_s;
 }
 
-void TestJobRunner::evalixSequences()
+void TestJobRunner::steps()
 {
+    QFETCH(bool, flagD3);
     QFETCH(bool, fort9AtStart);
-    QFETCH(QByteArray, moltraBody);
-    QFETCH(int, moltraRuns);
-    QFETCH(int, evalixRuns);
+    QFETCH(bool, leavesFort9);
+    QFETCH(QString, missing);
+    QFETCH(QStringList, outputs);
+    QFETCH(JobRunner::Ending, ending);
     QFETCH(QString, message);
-    standIn(u"moltra"_s, "cat > \"$rec.stdin\"\n" + moltraBody);
-    standIn(u"evalix"_s, "cat > \"$rec.stdin\"\necho step two\n");
-    const QByteArray d12("MgO d12\nEND\n");
-    writeFile(m_work + u"/mgo.d12"_s, d12);
-    if (fort9AtStart)
-        writeFile(m_work + u"/fort.9"_s, "wf\n");
-    const QString input = deck(u"mgo.scf.d3"_s, "BAND\nEND\n");
-    if (!message.isEmpty())
-        m_answerer->answer(QMessageBox::Ok);
-
-    startButton()->click();
-    QVERIFY(waitIdle());
-    QTest::qWait(300);
-
-    QCOMPARE(runs(u"moltra"_s), moltraRuns);
-    QCOMPARE(runs(u"evalix"_s), evalixRuns);
-    if (moltraRuns) {
-        QCOMPARE(readFile(record(u"moltra"_s, u"stdin"_s)), d12);
-        QVERIFY(QFile::exists(m_work + u"/mgo.outp.out"_s));
-    }
-    if (evalixRuns) {
-        QCOMPARE(readFile(record(u"evalix"_s, u"stdin"_s)), readFile(input));
-        QCOMPARE(readFile(m_work + u"/mgo.outp"_s), QByteArray("step two\n"));
-        QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"step two\n"_s);
-    }
-    QCOMPARE(m_answerer->shown.size(), message.isEmpty() ? 0 : 1);
-    if (!message.isEmpty()) {
-        QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-        QCOMPARE(m_answerer->shown.first().text, message);
-    }
-}
-
-void TestJobRunner::paneFollowsEachStep()
-{
-    standIn(u"moltra"_s, "echo 'STEP ONE'\nsleep 1\necho wf > fort.9\n");
-    standIn(u"evalix"_s, "echo 'STEP TWO'\nsleep 1\necho 'STEP TWO done'\n");
-    writeFile(m_work + u"/mgo.d12"_s, "MgO\n");
-    deck(u"mgo.d3"_s);
-    auto *pane = child<QPlainTextEdit>("plainTextEditOutput");
-    startButton()->click();
-    QTRY_COMPARE_WITH_TIMEOUT(pane->toPlainText(), u"STEP ONE\n"_s, JobTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(pane->toPlainText(), u"STEP TWO\n"_s, JobTimeout);
-    QVERIFY(waitIdle());
-    QCOMPARE(pane->toPlainText(), u"STEP TWO\nSTEP TWO done\n"_s);
-}
-
-void TestJobRunner::failedStart_data()
-{
-    QTest::addColumn<bool>("evalixStep");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("d12 step") << false << u"Unable to start the .d12 job: "_s;
-    QTest::newRow("d3 step") << true << u"Unable to start the .d3 job: "_s;
-}
-
-void TestJobRunner::failedStart()
-{
-    QFETCH(bool, evalixStep);
-    QFETCH(QString, message);
-    storeSetting(u"moltraBinary"_s, u"no-such-moltra"_s);
-    storeSetting(u"evalixBinary"_s, u"no-such-evalix"_s);
-    if (evalixStep) {
-        writeFile(m_work + u"/fort.9"_s, "wf\n");
-        deck(u"mgo.d3"_s);
-    } else {
-        deck(u"mgo.d12"_s);
-    }
-    // Stands for the wait cursor of an upload that is still going on.
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
-    m_answerer->answer(QMessageBox::Ok);
-    startButton()->click();
-    QTRY_COMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QVERIFY2(m_answerer->shown.first().text.startsWith(message),
-             qPrintable(m_answerer->shown.first().text));
-    QVERIFY(m_answerer->shown.first().text.size() > message.size());
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    QTest::qWait(500);
-    QCOMPARE(startButton()->text(), u"Stop"_s);
-    QCOMPARE(m_answerer->shown.size(), 1);
-    // No step runs, so closing asks nothing.
-    QVERIFY(m_window->close());
-    QCOMPARE(m_answerer->shown.size(), 1);
-
-    m_answerer->answer(QMessageBox::Yes);
-    startButton()->click();
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QVERIFY(QGuiApplication::overrideCursor());
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-}
-
-void TestJobRunner::nothingToStart()
-{
-    standIn(u"moltra"_s, "echo ran\n");
-    deck(u"mgo.d12"_s);
-    child<QComboBox>("comboBoxProgram")->clear();
-    m_answerer->answer(QMessageBox::Ok);
-    startButton()->click();
-    QCOMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(m_answerer->shown.first().text, u"Nothing to start!"_s);
-    QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QCOMPARE(child<QTabWidget>("tabWidget")->count(), 1);
-    QTest::qWait(200);
-    QCOMPARE(runs(u"moltra"_s), 0);
-}
-
-void TestJobRunner::programNotFittingTheDeckIsRefused_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<bool>("evalixDeck");
-    QTest::newRow("EVALIX program on a deck of another kind") << u"evalix"_s << false;
-    QTest::newRow("MOLTRA program on an EVALIX job") << u"moltra"_s << true;
-}
-
-void TestJobRunner::programNotFittingTheDeckIsRefused()
-{
-    QFETCH(QString, program);
-    QFETCH(bool, evalixDeck);
-    standIn(u"moltra"_s, "echo wf > fort.9\n");
-    standIn(u"evalix"_s, "echo ran\n");
-    writeFile(m_work + u"/fort.9"_s, "wf\n");
-    if (evalixDeck) {
-        // A job file may mark an EVALIX job whose deck has no .d3 suffix.
-        const QString job
-                = writeFile(m_work + u"/job.farbojob"_s,
-                            QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"band.inp"_s },
-                                                       { u"input_file_content"_s, u"BAND\n"_s },
-                                                       { u"flag_d3"_s, true },
-                                                       { u"d12_file_name"_s, u"band.d12"_s },
-                                                       { u"d12_file_content"_s, u"MgO\n"_s } })
-                                    .toJson());
-        m_window->importJobFile(job);
-    } else {
-        deck(u"notes.txt"_s);
-    }
-    child<QComboBox>("comboBoxProgram")->setCurrentText(program);
-    m_answerer->answer(QMessageBox::Ok);
-    startButton()->click();
-    QCOMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Critical);
-    QVERIFY(m_answerer->shown.first().text.startsWith(u"The program "_s + program
-                                                      + u" does not fit"_s));
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QTest::qWait(300);
-    QCOMPARE(runs(u"moltra"_s) + runs(u"evalix"_s), 0);
-}
-
-void TestJobRunner::stopAnsweredCancelThenYes()
-{
-    standIn(u"moltra"_s, "while true; do echo working; sleep 0.1; done\n");
-    deck(u"mgo.d12"_s);
-    startButton()->click();
-    QTRY_VERIFY(readFile(m_work + u"/mgo.out"_s).startsWith("working\n"));
-    const qint64 pid = recordedPid(u"moltra"_s);
-
-    m_answerer->answer(QMessageBox::Cancel);
-    startButton()->click();
-    QCOMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(m_answerer->shown.first().icon, QMessageBox::Warning);
-    QCOMPARE(m_answerer->shown.first().text, u"Do you really want to stop the running job?"_s);
-    QCOMPARE(m_answerer->shown.first().buttons, QMessageBox::Yes | QMessageBox::Cancel);
-    QCOMPARE(startButton()->text(), u"Stop"_s);
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
-    QVERIFY(processAlive(pid));
-
-    m_answerer->answer(QMessageBox::Yes);
-    startButton()->click();
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-    QTRY_VERIFY(!processAlive(pid));
-    QVERIFY(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText().startsWith(u"working\n"_s));
-}
-
-void TestJobRunner::stopDuringMoltraStepOfEvalixJob()
-{
-    // Step 1 ignores the termination request and still ends by itself, leaving fort.9.
     standIn(u"moltra"_s,
-            "trap '' TERM\necho started > \"$rec.started\"\nsleep 1\necho wf > fort.9\n");
-    standIn(u"evalix"_s, "echo ran\n");
-    writeFile(m_work + u"/mgo.d12"_s, "MgO\n");
-    deck(u"mgo.d3"_s);
-    startButton()->click();
-    QTRY_VERIFY(QFile::exists(record(u"moltra"_s, u"started"_s)));
-    const qint64 pid = recordedPid(u"moltra"_s);
-    m_answerer->answer(QMessageBox::Yes);
-    startButton()->click();
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), JobTimeout);
-    QVERIFY(QFile::exists(m_work + u"/fort.9"_s));
-    QTest::qWait(500);
-    QCOMPARE(runs(u"evalix"_s), 0);
-    QCOMPARE(startButton()->text(), u"Start"_s);
-}
+            leavesFort9 ? "echo MOLTRA output\necho wf > fort.9\n" : "echo MOLTRA output\n");
+    standIn(u"evalix"_s, "echo EVALIX output\n");
+    if (!missing.isEmpty())
+        QFile::remove(m_dir + u"/package/"_s + missing);
+    JobPlan job = plan(flagD3 ? u"mgo.scf.d3"_s : u"mgo.scf.d12"_s, flagD3);
+    writeFile(job.workDir + u"/mgo.d12"_s, "companion deck\n");
+    if (fort9AtStart)
+        writeFile(job.workDir + u"/fort.9"_s, "wf\n");
+    for (const QString &name : outputs)
+        writeFile(job.workDir + u'/' + name, "left over from an earlier run, longer than now\n");
 
-void TestJobRunner::stopReachesTheWrapperChild()
-{
-    standIn(u"moltra"_s, "sleep 60 &\necho $! > \"$rec.child\"\nwait\n");
-    deck(u"mgo.d12"_s);
-    startButton()->click();
-    QTRY_VERIFY(recordedPid(u"moltra"_s, u"child"_s) > 0);
-    const qint64 wrapper = recordedPid(u"moltra"_s);
-    const qint64 computation = recordedPid(u"moltra"_s, u"child"_s);
-    QVERIFY(processAlive(computation));
-    m_answerer->answer(QMessageBox::Yes);
-    startButton()->click();
-    QTRY_VERIFY(!processAlive(wrapper));
-    QTRY_VERIFY(!processAlive(computation));
-}
+    QSignalSpy started(m_runner.get(), &JobRunner::stepStarted);
+    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
+    m_runner->begin(job);
+    QVERIFY(m_runner->isRunning());
+    m_runner->compute();
+    QVERIFY(waitEnded(ended));
+    QVERIFY(!m_runner->isRunning());
+    QCOMPARE(ended.first().at(0).value<JobRunner::Ending>(), ending);
+    const QString shown = ended.first().at(1).toString();
+    QVERIFY2(message.isEmpty() ? shown.isEmpty() : shown.startsWith(message), qPrintable(shown));
 
-void TestJobRunner::stopConfirmedWhileStarting()
-{
-    standIn(u"moltra"_s, "echo ran\n");
-    deck(u"mgo.d12"_s);
-    // This click waits in the event queue and arrives while the start lets events run.
-    QTimer::singleShot(0, startButton(), &QToolButton::click);
-    m_answerer->answer(QMessageBox::Yes);
-    m_window->startJob();
-    QCOMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(startButton()->text(), u"Start"_s);
-    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-    QVERIFY(child<QLabel>("labelLoader")->isHidden());
-    QTest::qWait(500);
-    QCOMPARE(runs(u"moltra"_s), 0);
-    QCOMPARE(startButton()->text(), u"Start"_s);
-}
-
-void TestJobRunner::closeWhileRunning_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::newRow("Cancel keeps the job") << int(QMessageBox::Cancel);
-    QTest::newRow("Yes closes and ends the child") << int(QMessageBox::Yes);
-}
-
-void TestJobRunner::closeWhileRunning()
-{
-    QFETCH(int, answer);
-    standIn(u"moltra"_s, "sleep 60 &\necho $! > \"$rec.child\"\nwait\n");
-    deck(u"mgo.d12"_s);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    startButton()->click();
-    QTRY_VERIFY(recordedPid(u"moltra"_s, u"child"_s) > 0);
-    // Only a step the window already knows to be running makes closing ask.
-    QTRY_COMPARE(m_window->findChild<QProcess *>()->state(), QProcess::Running);
-    const qint64 wrapper = recordedPid(u"moltra"_s);
-    const qint64 computation = recordedPid(u"moltra"_s, u"child"_s);
-    m_answerer->answer(QMessageBox::StandardButton(answer));
-    const bool closed = m_window->close();
-    QCOMPARE(m_answerer->shown.size(), 1);
-    QCOMPARE(m_answerer->shown.first().text, u"Do you really want to stop the running job?"_s);
-    QCOMPARE(closed, answer == QMessageBox::Yes);
-    if (!closed) {
-        QVERIFY(m_window->isVisible());
-        QCOMPARE(startButton()->text(), u"Stop"_s);
-        QVERIFY(processAlive(wrapper));
-        m_answerer->answer(QMessageBox::Yes);
-        startButton()->click();
-    } else {
-        m_window.reset();
+    QStringList startedOutputs;
+    for (const QList<QVariant> &step : started)
+        startedOutputs << QFileInfo(step.at(1).toString()).fileName();
+    if (missing.isEmpty())
+        QCOMPARE(startedOutputs, outputs);
+    for (const QString &name : outputs) {
+        QCOMPARE(readFile(job.workDir + u'/' + name),
+                 name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
     }
-    QTRY_VERIFY(!processAlive(wrapper));
-    QTRY_VERIFY(!processAlive(computation));
+    const QByteArray call = "0 " + QFile::encodeName(job.workDir) + '\n';
+    if (outputs.contains(u"mgo.out"_s) || outputs.contains(u"mgo.outp.out"_s)) {
+        QCOMPARE(readFile(m_dir + u"/moltra.runs"_s), QByteArray("run\n"));
+        QCOMPARE(readFile(m_dir + u"/moltra.call"_s), call);
+        QCOMPARE(readFile(m_dir + u"/moltra.stdin"_s),
+                 flagD3 ? QByteArray("companion deck\n") : readFile(job.deck));
+    }
+    if (outputs.contains(u"mgo.outp"_s)) {
+        QCOMPARE(readFile(m_dir + u"/evalix.call"_s), call);
+        QCOMPARE(readFile(m_dir + u"/evalix.stdin"_s), readFile(job.deck));
+    }
+    QTRY_VERIFY(m_runner->findChildren<QProcess *>().isEmpty());
 }
 
-void TestJobRunner::closeWhileIdleAsksNothing()
+void TestJobRunner::stopReachesTheWholeProcessGroup()
 {
-    standIn(u"moltra"_s, "echo done\n");
-    deck(u"mgo.d12"_s);
-    m_window->show();
-    startButton()->click();
-    QVERIFY(waitIdle());
-    QVERIFY(m_window->close());
-    QVERIFY(m_answerer->shown.isEmpty());
+    standIn(u"moltra"_s, "sleep 60 &\necho $! > \"$rec.child\"\nwait\n");
+    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
+    m_runner->begin(plan(u"mgo.d12"_s, false));
+    m_runner->compute();
+    const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
+    const qint64 child = waitForPid(m_dir + u"/moltra.child"_s);
+    QVERIFY(processAlive(leader) && processAlive(child));
+    m_runner->stop();
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended.first().at(0).value<JobRunner::Ending>(), JobRunner::Ending::Stopped);
+    QTRY_VERIFY(!processAlive(leader) && !processAlive(child));
 }
 
-void TestJobRunner::secondJobAfterFirst()
+void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
 {
-    standIn(u"moltra"_s, "cat\n");
-    deck(u"first.d12"_s, "first deck\n");
-    startButton()->click();
-    QVERIFY(waitIdle());
-    child<QTabWidget>("tabWidget")->setCurrentIndex(0);
-    deck(u"second.d12"_s, "second deck\n");
-    startButton()->click();
-    QCOMPARE(child<QTabWidget>("tabWidget")->count(), 2);
-    QCOMPARE(child<QTabWidget>("tabWidget")->currentIndex(), 1);
-    QVERIFY(waitIdle());
-    QCOMPARE(runs(u"moltra"_s), 2);
-    QCOMPARE(readFile(m_work + u"/first.out"_s), QByteArray("first deck\n"));
-    QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"second deck\n"_s);
+    // The first job's program takes its time to end after the termination request.
+    standIn(u"moltra"_s, "trap 'sleep 1; exit 0' TERM\nwhile :; do sleep 0.1; done\n");
+    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
+    m_runner->begin(plan(u"mgo.d12"_s, false));
+    m_runner->compute();
+    waitForPid(m_dir + u"/moltra.pid"_s);
+    m_runner->stop();
+    standIn(u"evalix"_s, "sleep 3\n");
+    m_runner->begin(plan(u"mgo.d3"_s, true));
+    writeFile(m_dir + u"/work/fort.9"_s, "wf\n");
+    m_runner->compute();
+    QTest::qWait(2000);
+    QCOMPARE(ended.size(), 1);
+    QVERIFY(m_runner->isRunning());
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(ended.at(1).at(0).value<JobRunner::Ending>(), JobRunner::Ending::Finished);
 }
 
-void TestJobRunner::portalJobEnablesUpload()
+void TestJobRunner::destructionKillsRunningSteps()
 {
-    standIn(u"moltra"_s, "echo portal job\n");
-    const QString job
-            = writeFile(m_work + u"/job.farbojob"_s,
-                        QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"mgo.d12"_s },
-                                                   { u"input_file_content"_s, u"MgO\n"_s },
-                                                   { u"user_token"_s, u"token"_s } })
-                                .toJson());
-    m_window->importJobFile(job);
-    QVERIFY(!child<QToolButton>("toolButtonUpload")->isEnabled());
-    startButton()->click();
-    QVERIFY(waitIdle());
-    QVERIFY(child<QToolButton>("toolButtonUpload")->isEnabled());
-    QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"portal job\n"_s);
+    standIn(u"moltra"_s, "trap '' TERM\nsleep 60 &\necho $! > \"$rec.child\"\nwait\n");
+    m_runner->begin(plan(u"mgo.d12"_s, false));
+    m_runner->compute();
+    const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
+    const qint64 child = waitForPid(m_dir + u"/moltra.child"_s);
+    m_runner.reset();
+    QVERIFY(!processAlive(leader));
+    QTRY_VERIFY(!processAlive(child));
 }
 
-QTEST_MAIN(TestJobRunner)
+QTEST_GUILESS_MAIN(TestJobRunner)
 #include "tst_jobrunner.moc"

@@ -1,346 +1,328 @@
+#include "httpsserver.h"
 #include "mainwindow/mainwindow.h"
 #include "modalanswerer.h"
 #include "settings/dialogsettings.h"
-#include "settings/settingskeys.h"
 #include "testsupport.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
-#include <QFileDialog>
-#include <QImageReader>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMovie>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
-
-namespace {
-const QString Found = QStringLiteral("<font color='green'>Found!</font>");
-const QString NotFound = QStringLiteral("<font color='red'>Not found!</font>");
-const QString NotAvailable
-        = QStringLiteral("<font color='orange'>Not available on this platform</font>");
-const QStringList LabelNames = { QStringLiteral("labelMoltra"),  QStringLiteral("labelEvalix"),
-                                 QStringLiteral("labelPmoltra"), QStringLiteral("labelPevalix"),
-                                 QStringLiteral("labelZetrel"),  QStringLiteral("labelMPPmoltra") };
-
-QStringList labelTexts(QWidget *dialog)
-{
-    QStringList texts;
-    for (const QString &name : LabelNames)
-        texts << dialog->findChild<QLabel *>(name)->text();
-    return texts;
-}
-
-QStringList expectedLabels(bool moltra, bool evalix)
-{
-    return { QStringLiteral("moltra: ") + (moltra ? Found : NotFound),
-             QStringLiteral("evalix: ") + (evalix ? Found : NotFound),
-             QStringLiteral("Pmoltra: ") + NotAvailable,
-             QStringLiteral("Pevalix: ") + NotAvailable,
-             QStringLiteral("zetrel: ") + NotAvailable,
-             QStringLiteral("MPPmoltra: ") + NotAvailable };
-}
-}
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { m_urls << url; }
+
 private Q_SLOTS:
     void init();
-    void seeding_data();
-    void seeding();
-    void idleState();
-    void resources_data();
-    void resources();
-    void startupQuestion_data();
-    void startupQuestion();
-    void dialogShowsDiscoveryBeforeItOpens();
-    void dialogChosenDirectory_data();
-    void dialogChosenDirectory();
-    void discovery_data();
-    void discovery();
-    void openWorkdirNamesTheDeckFolder();
+    void cleanup();
+    void startup_data();
+    void startup();
+    void settingsDialog_data();
+    void settingsDialog();
+    void refusedChoicesChangeNothing_data();
+    void refusedChoicesChangeNothing();
+    void failedImportKeepsThePortalJob();
+    void runAndStop();
+    void stopConfirmedWhileStarting();
+    void closeWhileRunningEndsTheGroup_data();
+    void closeWhileRunningEndsTheGroup();
+    void folderUrl();
 
 private:
+    template <typename T = QToolButton> T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+    // Picks the file in the file dialog; a message box that follows is answered with OK.
+    void choose(const QString &path, bool answerMessage = false);
+    QString deck() { return writeFile(m_dir + u"/mgo.d12"_s, "deck\n"); }
+    void standIn(const QByteArray &body);
+    QString firstMessage() const { return m_answerer->shown.value(0).text; }
+
     IsolatedEnvironment m_env;
+    QString m_dir;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<ModalAnswerer> m_answerer;
+    QList<QUrl> m_urls;
 };
 
 void TestMainWindow::init()
 {
-    m_env.clearSettings();
+    static int round = 0;
+    if (round == 0)
+        trustTestAuthority();
+    m_dir = m_env.path() + u"/round %1"_s.arg(++round);
+    QVERIFY(QDir().mkpath(m_dir + u"/package"_s));
+    clearSettings();
+    storeSetting(u"moltraDir"_s, m_dir + u"/package"_s);
+    m_answerer = std::make_unique<ModalAnswerer>();
+    m_window = std::make_unique<MainWindow>();
 }
 
-void TestMainWindow::seeding_data()
+void TestMainWindow::cleanup()
 {
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QString>("expected");
-    const QStringList programs
-            = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra"),
-                QStringLiteral("evalix"), QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
-    for (const QString &program : programs) {
-        const QString key = program + QStringLiteral("Binary");
-        QTest::addRow("%s absent", qPrintable(key)) << key << QVariant() << program;
-        QTest::addRow("%s empty", qPrintable(key)) << key << QVariant(QString()) << program;
-        QTest::addRow("%s edited", qPrintable(key))
-                << key << QVariant(QStringLiteral("bin/my-") + program)
-                << QStringLiteral("bin/my-") + program;
-    }
+    m_window.reset();
+    QCOMPARE(m_answerer->unexpected, 0);
+    QCOMPARE(m_answerer->pending(), 0);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
-void TestMainWindow::seeding()
+void TestMainWindow::choose(const QString &path, bool answerMessage)
 {
-    QFETCH(QString, key);
-    QFETCH(QVariant, stored);
-    QFETCH(QString, expected);
-    if (stored.isValid())
-        storeSetting(key, stored);
-    MainWindow window;
-    QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-    QCOMPARE(settings.value(key).toString(), expected);
-    QCOMPARE(settings.allKeys().size(), 6);
-    QVERIFY(!settings.contains(QStringLiteral("moltraDir")));
+    m_answerer->chooseFile(path);
+    if (answerMessage)
+        m_answerer->answer(QMessageBox::Ok);
+    child("toolButtonChoose")->click();
 }
 
-void TestMainWindow::idleState()
+void TestMainWindow::standIn(const QByteArray &body)
 {
-    MainWindow window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("MOLTRA Farbo Starter"));
-    QCOMPARE(window.size(), QSize(809, 726));
-    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    QCOMPARE(tabs->count(), 1);
-    QCOMPARE(tabs->tabText(0), QStringLiteral("Input"));
-    for (const char *name : { "toolButtonStart", "toolButtonOpenWorkdir", "toolButtonUpload" })
-        QVERIFY2(!window.findChild<QToolButton *>(QLatin1String(name))->isEnabled(), name);
-    QVERIFY(window.findChild<QToolButton *>(QStringLiteral("toolButtonChoose"))->isEnabled());
-    auto *cores = window.findChild<QSpinBox *>(QStringLiteral("spinBoxProcs"));
-    QVERIFY(!cores->isEnabled());
-    QCOMPARE(cores->value(), 1);
-    QCOMPARE(cores->maximum(), 100000);
-    QVERIFY(window.findChild<QLabel *>(QStringLiteral("labelLoader"))->isHidden());
-    QCOMPARE(window.findChild<QToolButton *>(QStringLiteral("toolButtonStart"))->text(),
-             QStringLiteral("Start"));
-    auto *programs = window.findChild<QComboBox *>(QStringLiteral("comboBoxProgram"));
-    QStringList items;
-    for (int i = 0; i < programs->count(); ++i)
-        items << programs->itemText(i);
-    QCOMPARE(items,
-             QStringList({ QStringLiteral("moltra"), QStringLiteral("Pmoltra"),
-                           QStringLiteral("MPPmoltra"), QStringLiteral("evalix"),
-                           QStringLiteral("Pevalix") }));
+    writeScript(m_dir + u"/package/moltra"_s,
+                "echo $$ > '" + QFile::encodeName(m_dir) + "/moltra.pid'\n" + body);
 }
 
-void TestMainWindow::resources_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("application icon") << u":/icon.png"_s << QSize(128, 128);
-    QTest::newRow("start") << u":/play.png"_s << QSize(48, 48);
-    QTest::newRow("stop") << u":/stop.png"_s << QSize(48, 48);
-    QTest::newRow("busy indicator") << u":/loader.gif"_s << QSize(193, 192);
-    QTest::newRow("logo") << u":/logo.png"_s << QSize(300, 43);
-    QTest::newRow("settings icon") << u":/icons/res/settings_32.png"_s << QSize(32, 32);
-}
-
-void TestMainWindow::resources()
-{
-    QFETCH(QString, path);
-    QFETCH(QSize, size);
-    MainWindow window;
-    QImageReader reader(path);
-    QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
-    QCOMPARE(reader.size(), size);
-    if (path.endsWith(u".gif"_s)) {
-        auto *movie = window.findChild<QLabel *>(u"labelLoader"_s)->movie();
-        QVERIFY(movie);
-        QVERIFY(movie->frameCount() > 1);
-        QCOMPARE(movie->state(), QMovie::NotRunning);
-    }
-}
-
-void TestMainWindow::startupQuestion_data()
+void TestMainWindow::startup_data()
 {
     QTest::addColumn<QString>("storedDir");
     QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("dialogOpened");
-    QTest::newRow("no directory, Yes opens the dialog")
-            << QString() << int(QMessageBox::Yes) << true << true;
-    QTest::newRow("no directory, Cancel does nothing")
-            << QString() << int(QMessageBox::Cancel) << true << false;
-    QTest::newRow("directory stored, no question")
-            << QStringLiteral("/opt/moltra") << 0 << false << false;
+    QTest::newRow("no directory, Yes opens the dialog") << QString() << int(QMessageBox::Yes);
+    QTest::newRow("no directory, Cancel") << QString() << int(QMessageBox::Cancel);
+    QTest::newRow("directory stored, no question") << u"/opt/moltra"_s << 0;
 }
 
-void TestMainWindow::startupQuestion()
+void TestMainWindow::startup()
 {
     QFETCH(QString, storedDir);
     QFETCH(int, answer);
-    QFETCH(bool, asked);
-    QFETCH(bool, dialogOpened);
-    if (!storedDir.isEmpty())
-        storeSetting(QStringLiteral("moltraDir"), storedDir);
-    ModalAnswerer answerer;
+    m_window.reset();
+    clearSettings();
+    storeSetting(u"moltraDir"_s, storedDir);
+    storeSetting(u"moltraBinary"_s, u"/opt/bin/moltra-7"_s);
+    storeSetting(u"evalixBinary"_s, QString());
+    if (storedDir.isEmpty())
+        m_answerer->answer(QMessageBox::StandardButton(answer));
     bool sawDialog = false;
-    if (asked)
-        answerer.answer(QMessageBox::StandardButton(answer));
-    if (dialogOpened) {
-        answerer.act([&sawDialog](QWidget *widget) {
+    if (answer == QMessageBox::Yes) {
+        m_answerer->act([&sawDialog](QWidget *widget) {
             sawDialog = qobject_cast<DialogSettings *>(widget) != nullptr;
-            qobject_cast<QDialog *>(widget)->reject();
+            widget->close();
         });
     }
-    MainWindow window;
-    // Nothing is asked before the window is on screen.
+    m_window = std::make_unique<MainWindow>();
+    QCOMPARE(storedSetting(u"moltraBinary"_s), u"/opt/bin/moltra-7"_s);
+    QCOMPARE(storedSetting(u"evalixBinary"_s), u"evalix"_s);
+    QCOMPARE(storedSetting(u"zetrelBinary"_s), u"zetrel"_s);
     QTest::qWait(50);
-    QVERIFY(answerer.shown.isEmpty());
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE(answerer.pending(), 0);
-    QTRY_COMPARE(sawDialog, dialogOpened);
-    QTest::qWait(100);
-    QCOMPARE(answerer.shown.size(), asked ? 1 : 0);
-    if (asked) {
-        const ModalAnswerer::Shown &box = answerer.shown.first();
-        QCOMPARE(box.icon, QMessageBox::Warning);
-        QCOMPARE(box.title, QStringLiteral("MOLTRA Farbo Starter"));
-        QCOMPARE(box.text,
-                 QStringLiteral("Do you want to configure MOLTRA installation directory now?"));
-        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::Cancel);
+    QVERIFY(m_answerer->shown.isEmpty());
+    // Shown, hidden and shown again: the question comes once.
+    for (int show = 0; show < 2; ++show) {
+        m_window->show();
+        QTest::qWait(200);
+        m_window->hide();
     }
-    QCOMPARE(answerer.unexpected, 0);
-    QCOMPARE(storedSetting(QStringLiteral("moltraDir")), storedDir);
+    QCOMPARE(sawDialog, answer == QMessageBox::Yes);
+    QCOMPARE(m_answerer->shown.size(), storedDir.isEmpty() ? 1 : 0);
+    if (storedDir.isEmpty())
+        QCOMPARE(firstMessage(), u"Do you want to configure MOLTRA installation directory now?"_s);
+    QCOMPARE(storedSetting(u"moltraDir"_s), storedDir);
 }
 
-void TestMainWindow::dialogShowsDiscoveryBeforeItOpens()
-{
-    QTemporaryDir package;
-    writeScript(package.path() + QStringLiteral("/moltra"), "exit 0\n");
-    storeSetting(QStringLiteral("moltraDir"), package.path());
-    MainWindow window;
-    ModalAnswerer answerer;
-    QString field;
-    QStringList labels;
-    answerer.act([&](QWidget *widget) {
-        field = widget->findChild<QLineEdit *>(QStringLiteral("editMoltraDir"))->text();
-        labels = labelTexts(widget);
-        qobject_cast<QDialog *>(widget)->reject();
-    });
-    window.changeSettings();
-    QCOMPARE(field, package.path());
-    QCOMPARE(labels, expectedLabels(true, false));
-    QCOMPARE(answerer.unexpected, 0);
-}
-
-void TestMainWindow::dialogChosenDirectory_data()
+void TestMainWindow::settingsDialog_data()
 {
     QTest::addColumn<int>("button");
     QTest::newRow("OK stores the chosen directory") << int(QDialogButtonBox::Ok);
     QTest::newRow("Cancel stores nothing") << int(QDialogButtonBox::Cancel);
 }
 
-void TestMainWindow::dialogChosenDirectory()
+void TestMainWindow::settingsDialog()
 {
     QFETCH(int, button);
-    QTemporaryDir package;
-    writeScript(package.path() + QStringLiteral("/moltra"), "exit 0\n");
-    writeScript(package.path() + QStringLiteral("/evalix"), "exit 0\n");
-    QTemporaryDir stored;
-    storeSetting(QStringLiteral("moltraDir"), stored.path());
-    MainWindow window;
-    ModalAnswerer answerer;
-    QStringList before;
-    QStringList after;
-    QString chooserStart;
-    answerer.act([&](QWidget *widget) {
-        before = labelTexts(widget);
-        widget->findChild<QPushButton *>(QStringLiteral("buttonChangeMoltraDir"))->click();
-        after = labelTexts(widget);
-        widget->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
+    const QString chosen = m_dir + u"/other package"_s;
+    writeScript(chosen + u"/evalix"_s, "exit 0\n");
+    writeScript(chosen + u"/Pmoltra"_s, "exit 0\n");
+    QStringList labels;
+    const auto read = [&labels](QWidget *dialog) {
+        for (const char *name : { "labelMoltra", "labelEvalix", "labelPmoltra", "labelZetrel" })
+            labels << dialog->findChild<QLabel *>(QLatin1String(name))->text().section(u'>', 1, 1);
+    };
+    m_answerer->act([&](QWidget *dialog) {
+        read(dialog);
+        m_answerer->chooseFile(chosen);
+        dialog->findChild<QPushButton *>(u"buttonChangeMoltraDir"_s)->click();
+        read(dialog);
+        dialog->findChild<QDialogButtonBox *>()
                 ->button(QDialogButtonBox::StandardButton(button))
                 ->click();
     });
-    answerer.act([&](QWidget *widget) {
-        auto *chooser = qobject_cast<QFileDialog *>(widget);
-        chooserStart = chooser->directory().absolutePath();
-        ModalAnswerer::selectInFileDialog(chooser, package.path());
-    });
-    window.changeSettings();
-    QCOMPARE(answerer.unexpected, 0);
-    QCOMPARE(chooserStart, stored.path());
-    QCOMPARE(before, expectedLabels(false, false));
-    QCOMPARE(after, expectedLabels(true, true));
-    QCOMPARE(storedSetting(QStringLiteral("moltraDir")),
-             button == QDialogButtonBox::Ok ? package.path() : stored.path());
+    m_window->changeSettings();
+    const QString na = u"Not available on this platform</font"_s;
+    QCOMPARE(labels,
+             QStringList({ u"Not found!</font"_s, u"Not found!</font"_s, na, na,
+                           u"Not found!</font"_s, u"Found!</font"_s, na, na }));
+    QCOMPARE(storedSetting(u"moltraDir"_s),
+             button == QDialogButtonBox::Ok ? chosen : m_dir + u"/package"_s);
 }
 
-void TestMainWindow::discovery_data()
+void TestMainWindow::refusedChoicesChangeNothing_data()
 {
-    QTest::addColumn<QStringList>("entries");
-    QTest::addColumn<bool>("trailingSlash");
-    QTest::addColumn<bool>("moltraFound");
-    QTest::addColumn<bool>("evalixFound");
-    QTest::newRow("both found") << QStringList{ u"moltra"_s, u"evalix"_s } << false << true << true;
-    QTest::newRow("none found") << QStringList{ u"Pmoltra"_s, u"zetrel"_s } << false << false
-                                << false;
-    QTest::newRow("a directory named like the executable counts")
-            << QStringList{ u"evalix/"_s } << false << false << true;
-    QTest::newRow("trailing slash") << QStringList{ u"moltra"_s } << true << true << false;
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("named pipe as deck") << u"pipe.d12"_s << u"is not a regular file"_s;
+    QTest::newRow("named pipe as job file") << u"pipe.farbojob"_s << u"is not a regular file"_s;
+    QTest::newRow("job file not JSON") << u"broken.farbojob"_s << u"Unable to create input file"_s;
 }
 
-void TestMainWindow::discovery()
+void TestMainWindow::refusedChoicesChangeNothing()
 {
-    QFETCH(QStringList, entries);
-    QFETCH(bool, trailingSlash);
-    QFETCH(bool, moltraFound);
-    QFETCH(bool, evalixFound);
-    QTemporaryDir package;
-    for (const QString &entry : entries) {
-        if (entry.endsWith(QLatin1Char('/')))
-            QDir(package.path()).mkpath(entry);
-        else
-            writeScript(package.path() + QLatin1Char('/') + entry, "exit 0\n");
-    }
-    QSettings settings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-    SettingsKeys::seedExecutableNames(settings);
-    DialogSettings dialog(nullptr, &settings);
-    dialog.setDirectory(package.path() + (trailingSlash ? QStringLiteral("/") : QString()));
-    QCOMPARE(labelTexts(&dialog), expectedLabels(moltraFound, evalixFound));
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    standIn("cat\n");
+    const QString refused = m_dir + u'/' + name;
+    if (name.startsWith(u"pipe"_s))
+        QCOMPARE(::mkfifo(QFile::encodeName(refused).constData(), 0600), 0);
+    else
+        writeFile(refused, "{ not json");
+    choose(deck());
+    choose(refused, true);
+    QVERIFY2(firstMessage().contains(message), qPrintable(firstMessage()));
+    QCOMPARE(child<QLineEdit>("lineEditInputFile")->text(), u"mgo.d12"_s);
+    QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), m_dir);
+    child("toolButtonStart")->click();
+    QTRY_COMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    QCOMPARE(readFile(m_dir + u"/mgo.out"_s), QByteArray("deck\n"));
 }
 
-void TestMainWindow::openWorkdirNamesTheDeckFolder()
+void TestMainWindow::failedImportKeepsThePortalJob()
 {
-    QTemporaryDir root;
-    const QString folder = root.path() + QStringLiteral("/my jobs/MgO #1");
-    const QString deck = writeFile(folder + QStringLiteral("/mgo.d12"), "MgO\nEND\n");
-    UrlRecorder recorder;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-    MainWindow window;
-    window.loadInputFile(deck);
-    window.findChild<QToolButton *>(QStringLiteral("toolButtonOpenWorkdir"))->click();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(recorder.urls.size(), 1);
-    const QUrl url = recorder.urls.first();
-    QVERIFY(url.isValid());
-    QCOMPARE(url.scheme(), QStringLiteral("file"));
-    QCOMPARE(url.toLocalFile(), folder);
+    standIn("cat\necho result > fort.9\n");
+    QJsonObject job{ { u"input_file_name"_s, u"a.d12"_s },
+                     { u"input_file_content"_s, u"A\n"_s },
+                     { u"title"_s, u"Job A"_s },
+                     { u"program"_s, 1 },
+                     { u"ncpus"_s, 4 },
+                     { u"user_id"_s, 5 },
+                     { u"user_token"_s, u"token A"_s },
+                     { u"job_id"_s, 11 } };
+    choose(writeFile(m_dir + u"/a.farbojob"_s, QJsonDocument(job).toJson()));
+    QCOMPARE(child<QComboBox>("comboBoxProgram")->currentText(), u"Pmoltra"_s);
+    QCOMPARE(child<QSpinBox>("spinBoxProcs")->value(), 4);
+    const QString folder = child<QLineEdit>("lineEditWorkDir")->text();
+
+    job.insert(u"input_file_name"_s, u"../b.d12"_s);
+    job.insert(u"user_token"_s, u"token B"_s);
+    choose(writeFile(m_dir + u"/b.farbojob"_s, QJsonDocument(job).toJson()), true);
+    QCOMPARE(firstMessage(), u"Unable to create input file"_s);
+    QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), u"Job A"_s);
+
+    child("toolButtonStart")->click();
+    QTRY_COMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    QCOMPARE(readFile(folder + u"/a.out"_s), QByteArray("A\n"));
+    HttpsServer server;
+    m_window->setUploadUrl(QUrl(server.url()));
+    m_answerer->answer(QMessageBox::Ok);
+    child("toolButtonUpload")->click();
+    QTRY_COMPARE(m_answerer->shown.size(), 2);
+    QCOMPARE(m_answerer->shown.last().text, u"Successfully uploaded job files to Farbo server"_s);
+    FormItems items;
+    QVERIFY(decodeForm(server.requests.value(0).body, &items));
+    QCOMPARE(items.mid(0, 3),
+             FormItems({ { "user_id", "5" }, { "user_token", "token A" }, { "job_id", "11" } }));
+    QCOMPARE(items.size(), 3 + 2 * 3);
+    m_window.reset();
+    QVERIFY(!QFile::exists(folder));
+}
+
+void TestMainWindow::runAndStop()
+{
+    standIn("while :; do echo working; sleep 0.05; done\n");
+    choose(deck());
+    QToolButton *start = child("toolButtonStart");
+    start->click();
+    QCOMPARE(start->text(), u"Stop"_s);
+    QVERIFY(!child("toolButtonChoose")->isEnabled());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    const qint64 pid = waitForPid(m_dir + u"/moltra.pid"_s);
+    QTRY_VERIFY(
+            child<QPlainTextEdit>("plainTextEditOutput")->toPlainText().startsWith(u"working\n"_s));
+
+    m_answerer->answer(QMessageBox::Cancel);
+    start->click();
+    QCOMPARE(firstMessage(), u"Do you really want to stop the running job?"_s);
+    QCOMPARE(start->text(), u"Stop"_s);
+    QVERIFY(processAlive(pid));
+
+    m_answerer->answer(QMessageBox::Yes);
+    start->click();
+    QCOMPARE(start->text(), u"Start"_s);
+    QVERIFY(child("toolButtonChoose")->isEnabled());
+    QVERIFY(child<QLabel>("labelLoader")->isHidden());
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QTRY_VERIFY(!processAlive(pid));
+}
+
+void TestMainWindow::stopConfirmedWhileStarting()
+{
+    standIn("echo ran\n");
+    choose(deck());
+    // This click waits in the event queue and arrives while the start lets events run.
+    QTimer::singleShot(0, child("toolButtonStart"), &QToolButton::click);
+    m_answerer->answer(QMessageBox::Yes);
+    m_window->startJob();
+    QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QTest::qWait(300);
+    QVERIFY(!QFile::exists(m_dir + u"/moltra.pid"_s));
+}
+
+void TestMainWindow::closeWhileRunningEndsTheGroup_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Cancel keeps the job") << int(QMessageBox::Cancel);
+    QTest::newRow("Yes closes and ends the group") << int(QMessageBox::Yes);
+}
+
+void TestMainWindow::closeWhileRunningEndsTheGroup()
+{
+    QFETCH(int, answer);
+    standIn("trap '' TERM\nsleep 60 &\necho $! > child.pid\nwait\n");
+    choose(deck());
+    child("toolButtonStart")->click();
+    const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
+    const qint64 child = waitForPid(m_dir + u"/child.pid"_s);
+    m_answerer->answer(QMessageBox::StandardButton(answer));
+    const bool closed = m_window->close();
+    QCOMPARE(closed, answer == QMessageBox::Yes);
+    if (closed)
+        m_window.reset();
+    QCOMPARE(processAlive(leader), !closed);
+    QTRY_COMPARE(processAlive(child), !closed);
+}
+
+void TestMainWindow::folderUrl()
+{
+    QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+    const QString folder = m_dir + u"/my jobs/MgO #1"_s;
+    choose(writeFile(folder + u"/mgo.d3"_s, "deck\n"));
+    child("toolButtonOpenWorkdir")->click();
+    QDesktopServices::unsetUrlHandler(u"file"_s);
+    QCOMPARE(m_urls, QList<QUrl>{ QUrl::fromLocalFile(folder) });
 }
 
 QTEST_MAIN(TestMainWindow)

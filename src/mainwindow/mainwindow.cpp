@@ -7,9 +7,9 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMovie>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -27,11 +27,12 @@ static void registerResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , m_upload_url(defaultUploadUrl)
+    , m_runner(new JobRunner(this))
+    , m_uploader(new Uploader(this))
 {
     registerResources();
     ui->setupUi(this);
-    m_settings = new QSettings(SettingsKeys::Organization, windowTitle());
+    m_settings = new QSettings(SettingsKeys::Organization, SettingsKeys::Application);
     SettingsKeys::seedExecutableNames(*m_settings);
     connectControls();
     setUpOutputTab();
@@ -43,9 +44,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    endRunningSteps();
+    // Its steps end before their job folder goes.
+    delete m_runner;
     popBusyCursor();
-    delete m_temp_dir;
     delete ui;
     delete m_loader;
     delete m_settings;
@@ -59,11 +60,13 @@ void MainWindow::connectControls()
     connect(ui->toolButtonStart, &QToolButton::clicked, this, &MainWindow::startJob);
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
+    connect(m_runner, &JobRunner::stepStarted, this, [this] { m_follower.reset(); });
+    connect(m_runner, &JobRunner::jobEnded, this, &MainWindow::jobEnded);
+    connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }
 
 void MainWindow::setUpOutputTab()
 {
-    m_process = nullptr;
     m_output_tab = ui->tabWidget->widget(1);
     ui->tabWidget->removeTab(1);
     // The pane only ever shows a file; an undo history of it would hold a second copy.
@@ -101,6 +104,10 @@ void MainWindow::setUpTimer()
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    // Asked once per window, not again each time it is shown.
+    if (m_startup_question_queued)
+        return;
+    m_startup_question_queued = true;
     QMetaObject::invokeMethod(this, &MainWindow::afterWindowShown, Qt::QueuedConnection);
 }
 
@@ -123,6 +130,12 @@ void MainWindow::changeSettings()
         m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
 }
 
+QString MainWindow::executablePath(const QString &l_key) const
+{
+    return SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir) + QLatin1Char('/')
+            + SettingsKeys::stringValue(*m_settings, l_key);
+}
+
 QUrl MainWindow::workdirUrl() const
 {
     return QUrl::fromLocalFile(QFileInfo(m_input_file).absolutePath());
@@ -131,6 +144,26 @@ QUrl MainWindow::workdirUrl() const
 void MainWindow::openWorkdir()
 {
     QDesktopServices::openUrl(workdirUrl());
+}
+
+void MainWindow::setUploadUrl(const QUrl &l_url)
+{
+    m_uploader->setUrl(l_url);
+}
+
+void MainWindow::uploadOutput()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_uploader->upload(m_work_dir, m_identity);
+}
+
+void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
+{
+    QGuiApplication::restoreOverrideCursor();
+    if (l_outcome.success)
+        QMessageBox::information(this, windowTitle(), l_outcome.message);
+    else
+        critical(l_outcome.message);
 }
 
 void MainWindow::critical(const QString &l_text)

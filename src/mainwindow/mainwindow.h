@@ -1,14 +1,17 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "mainwindow/outputfollower.h"
+#include "job/jobrunner.h"
+#include "job/outputfollower.h"
+#include "portal/jobfileimporter.h"
+#include "portal/uploader.h"
 
 #include <QMainWindow>
-#include <QStringList>
 #include <QUrl>
 
+#include <memory>
+
 class QMovie;
-class QProcess;
 class QSettings;
 class QTemporaryDir;
 class QTimer;
@@ -25,9 +28,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Opens a deck, or imports a portal job file, as choosing it in the file dialog does.
+    void openFile(const QString &l_path);
     void loadInputFile(const QString &l_path);
     void importJobFile(const QString &l_path);
-    QString createJobFolder();
 
     // Where Upload sends the job's files; the portal's endpoint unless changed.
     void setUploadUrl(const QUrl &l_url);
@@ -48,7 +52,7 @@ public Q_SLOTS:
     void stopJob();
     void updateProgress();
     void uploadOutput();
-    void uploadOutputReply();
+    void uploadOutputReply(const Uploader::Outcome &l_outcome);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,45 +70,31 @@ private:
     bool confirmStop();
     void requestStop();
     bool enterRunningState();
+    void jobEnded(JobRunner::Ending l_ending, const QString &l_message);
     void pushBusyCursor();
     void popBusyCursor();
-    void launchStep(const QString &l_input_file, const QString &l_output_file,
-                    const QString &l_program, const QString &l_failure);
-    void stepFailedToStart(QProcess *l_process, const QString &l_failure);
-    enum class Ending { Terminate, Kill };
-    void endProcessGroup(QProcess *l_process, Ending l_ending);
-    void endRunningSteps();
     void refreshOutput(bool l_follow_end);
-
-    bool writeJobFile(const QString &l_name, const QString &l_content);
-    void startUpload(int l_attempt);
-    static const QUrl defaultUploadUrl;
+    QString executablePath(const QString &l_key) const;
+    void adoptJob(ImportedJob &&l_job);
     void critical(const QString &l_text);
 
     QString m_input_file;
-    int m_job_id = 0;
+    PortalIdentity m_identity;
     QString m_last_dir;
     QMovie *m_loader = nullptr;
-    QString m_job_output;
-    QString m_output_file;
     QWidget *m_output_tab = nullptr;
-    QProcess *m_process = nullptr;
     QSettings *m_settings = nullptr;
     QTimer *m_timer = nullptr;
     Ui::MainWindow *ui = nullptr;
-    int m_user_id = 0;
-    QTemporaryDir *m_temp_dir = nullptr;
-    QString m_user_token;
+    std::unique_ptr<QTemporaryDir> m_temp_dir;
     QString m_work_dir;
-    QString m_job_binary;
-    QStringList m_arguments;
     bool m_flag_d3 = false;
-    int m_step_count = 0;
-    int m_step = 0;
 
+    JobRunner *m_runner = nullptr;
+    Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
     bool m_busy_cursor = false;
-    QUrl m_upload_url;
+    bool m_startup_question_queued = false;
 };
 
 #endif

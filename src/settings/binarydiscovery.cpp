@@ -1,6 +1,7 @@
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 
+#include "job/programcatalog.h"
 #include "ui_dialogsettings.h"
 
 #include <QFileInfo>
@@ -25,20 +26,20 @@ QString DialogSettings::executableSuffix()
 void DialogSettings::checkBinaries()
 {
     const QString directory = ui->editMoltraDir->text();
-    const auto lookUp = [&](QLabel *label, const QString &program) {
-        const QString name
-                = SettingsKeys::stringValue(*m_settings, SettingsKeys::binaryKey(program));
-        const QString path = directory + QLatin1Char('/') + name + executableSuffix();
-        // Existence alone counts: whatever stands at that path is taken for the executable.
-        const bool found = QFileInfo::exists(path);
-        label->setText(program + QStringLiteral(": ") + (found ? Found : NotFound));
-    };
-    lookUp(ui->labelMoltra, QStringLiteral("moltra"));
-    lookUp(ui->labelEvalix, QStringLiteral("evalix"));
-
-    // The launcher runs only the serial builds, so the others are never looked for.
-    ui->labelPmoltra->setText(QStringLiteral("Pmoltra: ") + NotAvailable);
-    ui->labelPevalix->setText(QStringLiteral("Pevalix: ") + NotAvailable);
-    ui->labelZetrel->setText(QStringLiteral("zetrel: ") + NotAvailable);
-    ui->labelMPPmoltra->setText(QStringLiteral("MPPmoltra: ") + NotAvailable);
+    for (const Program &program : ProgramCatalog::programs()) {
+        auto *label = findChild<QLabel *>(QStringLiteral("label") + program.name.at(0).toUpper()
+                                          + program.name.mid(1));
+        if (!label)
+            continue;
+        // The launcher runs only the serial builds, so the others are never looked for.
+        QString state = NotAvailable;
+        if (!program.parallel && !program.deckSuffix.isEmpty()) {
+            const QString path = directory + QLatin1Char('/')
+                    + SettingsKeys::stringValue(*m_settings, program.binaryKey())
+                    + executableSuffix();
+            // Existence alone counts: whatever stands at that path is taken for the executable.
+            state = QFileInfo::exists(path) ? Found : NotFound;
+        }
+        label->setText(program.name + QStringLiteral(": ") + state);
+    }
 }

@@ -1,24 +1,16 @@
 #include "settings/settingskeys.h"
 
+#include "job/programcatalog.h"
+
 #include <QSettings>
-#include <QStringList>
 
 namespace SettingsKeys {
 
-QString binaryKey(const QString &program)
-{
-    return program + QStringLiteral("Binary");
-}
-
 void seedExecutableNames(QSettings &settings)
 {
-    const QStringList programs
-            = { QStringLiteral("moltra"), QStringLiteral("Pmoltra"), QStringLiteral("MPPmoltra"),
-                QStringLiteral("evalix"), QStringLiteral("Pevalix"), QStringLiteral("zetrel") };
-    for (const QString &program : programs) {
-        const QString key = binaryKey(program);
-        if (stringValue(settings, key).isEmpty())
-            settings.setValue(key, program);
+    for (const Program &program : ProgramCatalog::programs()) {
+        if (stringValue(settings, program.binaryKey()).isEmpty())
+            settings.setValue(program.binaryKey(), program.name);
     }
 }
 

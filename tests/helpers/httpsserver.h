@@ -6,27 +6,14 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QSslServer>
-#include <QTemporaryDir>
 
 class QSslSocket;
 
-// A certificate authority and a server certificate for 127.0.0.1, made with openssl.
-class TestCertificates
-{
-public:
-    TestCertificates();
-    bool isValid() const { return !authority.isNull() && !serverKey.isNull(); }
+using FormItems = QList<QPair<QByteArray, QByteArray>>;
 
-    QSslCertificate authority;
-    QSslCertificate server;
-    QSslKey serverKey;
-
-private:
-    QTemporaryDir m_dir;
-};
+// Makes the committed test certificate authority trusted, as the portal's would be.
+void trustTestAuthority();
 
 // Answers HTTPS requests on 127.0.0.1 with one configured reply and keeps what it received.
 class HttpsServer : public QObject
@@ -36,20 +23,17 @@ class HttpsServer : public QObject
 public:
     struct Request
     {
-        QByteArray method;
         QByteArray path;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QHash<QByteArray, QByteArray> headers;
         QByteArray body;
         qint64 bodySize = 0;
     };
 
-    explicit HttpsServer(const TestCertificates &certificates);
-    bool listen();
-    QString url(const QString &path) const;
-    void setReply(int status, const QByteArray &reason, const QByteArray &body);
+    HttpsServer();
+    QString url() const;
+    void setReply(int status, const QByteArray &body);
     // Counts the body bytes but does not keep them, for very large uploads.
-    void setKeepBodies(bool keep) { m_keepBodies = keep; }
-
+    bool keepBodies = true;
     QList<Request> requests;
 
 private:
@@ -59,20 +43,16 @@ private:
         Request request;
         qint64 expected = -1;
     };
-    void accept();
     void read(QSslSocket *socket);
-    void answer(QSslSocket *socket);
 
     QSslServer m_server;
     QHash<QSslSocket *, Pending> m_pending;
     int m_status = 200;
-    QByteArray m_reason = "OK";
     QByteArray m_body = R"({"result":"OK"})";
-    bool m_keepBodies = true;
 };
 
 // A strict application/x-www-form-urlencoded decoder: "+" is a space, "%XX" a byte, and a
 // malformed escape or an item without "=" makes it fail.
-bool decodeForm(const QByteArray &body, QList<QPair<QByteArray, QByteArray>> *items);
+bool decodeForm(const QByteArray &body, FormItems *items);
 
 #endif

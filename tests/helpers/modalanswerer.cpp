@@ -2,14 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 
-ModalAnswerer::ModalAnswerer(QObject *parent)
-    : QObject(parent)
+ModalAnswerer::ModalAnswerer()
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     m_timer.start(10);
@@ -19,14 +16,10 @@ void ModalAnswerer::answer(QMessageBox::StandardButton button)
 {
     act([this, button](QWidget *widget) {
         auto *box = qobject_cast<QMessageBox *>(widget);
-        QAbstractButton *target = box ? box->button(button) : nullptr;
-        if (target) {
-            target->click();
-        } else {
+        if (box && box->button(button))
+            box->button(button)->click();
+        else
             ++unexpected;
-            if (auto *dialog = qobject_cast<QDialog *>(widget))
-                dialog->reject();
-        }
     });
 }
 
@@ -36,31 +29,14 @@ void ModalAnswerer::chooseFile(const QString &path)
         auto *dialog = qobject_cast<QFileDialog *>(widget);
         if (!dialog) {
             ++unexpected;
-            if (auto *other = qobject_cast<QDialog *>(widget))
-                other->reject();
             return;
         }
-        selectInFileDialog(dialog, path);
+        const QFileInfo info(path);
+        dialog->setDirectory(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                ->setText(info.isDir() ? QString() : info.fileName());
+        static_cast<QDialog *>(dialog)->accept();
     });
-}
-
-void ModalAnswerer::selectInFileDialog(QFileDialog *dialog, const QString &path)
-{
-    const QFileInfo info(path);
-    auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    if (info.isDir()) {
-        dialog->setDirectory(info.absoluteFilePath());
-        nameEdit->clear();
-    } else {
-        dialog->setDirectory(info.absolutePath());
-        nameEdit->setText(info.fileName());
-    }
-    static_cast<QDialog *>(dialog)->accept();
-}
-
-void ModalAnswerer::act(Action action)
-{
-    m_actions.enqueue(std::move(action));
 }
 
 void ModalAnswerer::poll()
@@ -69,36 +45,26 @@ void ModalAnswerer::poll()
     // The main window is itself application-modal; only what opens over it is answered.
     if (!widget || qobject_cast<QMainWindow *>(widget))
         return;
-    if (m_handled.contains(widget)) {
-        // An answer that did not close its dialog must not hang the test.
-        m_stuckPolls = widget == m_stuck ? m_stuckPolls + 1 : 0;
-        m_stuck = widget;
-        if (m_stuckPolls == 300) {
+    if (widget == m_current) {
+        // Two seconds open after its answer: close it rather than hang.
+        if (++m_polls == 200) {
             ++unexpected;
-            if (auto *dialog = qobject_cast<QDialog *>(widget))
-                dialog->reject();
+            widget->close();
         }
         return;
     }
-    m_handled.removeAll(nullptr);
-    m_handled.append(widget);
-    if (auto *box = qobject_cast<QMessageBox *>(widget)) {
-        shown.append({ box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
-                       box->defaultButton() != nullptr });
-    }
-    if (m_actions.isEmpty()) {
-        ++unexpected;
-        if (auto *dialog = qobject_cast<QDialog *>(widget))
-            QTimer::singleShot(0, dialog, &QDialog::reject);
-        else
-            widget->close();
-        return;
-    }
+    m_current = widget;
+    m_polls = 0;
+    if (auto *box = qobject_cast<QMessageBox *>(widget))
+        shown.append({ box->icon(), box->text(), box->standardButtons() });
     // Run from the event loop, so that a dialog the action opens is answered in turn.
-    const Action action = m_actions.dequeue();
-    QPointer<QWidget> target = widget;
-    QTimer::singleShot(0, this, [action, target] {
-        if (target)
-            action(target);
+    const Action action = m_actions.isEmpty() ? Action() : m_actions.dequeue();
+    QTimer::singleShot(0, widget, [this, action, widget] {
+        if (action) {
+            action(widget);
+        } else {
+            ++unexpected;
+            widget->close();
+        }
     });
 }

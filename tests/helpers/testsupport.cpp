@@ -1,9 +1,11 @@
 #include "testsupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTest>
 
 #include <csignal>
 #include <sys/types.h>
@@ -26,7 +28,7 @@ QSettings launcherSettings()
 }
 }
 
-void IsolatedEnvironment::clearSettings()
+void clearSettings()
 {
     launcherSettings().clear();
 }
@@ -54,8 +56,7 @@ QString writeFile(const QString &path, const QByteArray &content)
 QString writeScript(const QString &path, const QByteArray &body)
 {
     writeFile(path, "#!/bin/sh\n" + body);
-    QFile::setPermissions(
-            path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
     return path;
 }
 
@@ -71,12 +72,15 @@ bool processAlive(qint64 pid)
         return false;
     // A zombie counts as gone: reap it if it is one of ours.
     ::waitpid(pid_t(pid), nullptr, WNOHANG);
-    if (::kill(pid_t(pid), 0) != 0)
-        return false;
-    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = status.readAll();
-    const int close = line.lastIndexOf(')');
-    return close < 0 || line.mid(close + 2, 1) != "Z";
+    const QByteArray line = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.mid(close + 2, 1) != "Z";
+}
+
+qint64 waitForPid(const QString &path)
+{
+    QDeadlineTimer deadline(10000);
+    while (readFile(path).trimmed().isEmpty() && !deadline.hasExpired())
+        QTest::qWait(10);
+    return readFile(path).trimmed().toLongLong();
 }

@@ -12,7 +12,6 @@ class IsolatedEnvironment
 public:
     IsolatedEnvironment();
     QString path() const { return m_root.path(); }
-    void clearSettings();
 
 private:
     QTemporaryDir m_root;
@@ -21,11 +20,14 @@ private:
 // The launcher's own settings store, as the test's environment places it.
 void storeSetting(const QString &key, const QVariant &value);
 QString storedSetting(const QString &key);
+void clearSettings();
 
 QString writeFile(const QString &path, const QByteArray &content);
 // Writes an executable shell script that stands in for one of the package's programs.
 QString writeScript(const QString &path, const QByteArray &body);
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
+// Waits until the file holds a process id, and returns it.
+qint64 waitForPid(const QString &path);
 
 #endif

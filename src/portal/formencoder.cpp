@@ -1,26 +1,11 @@
-#include "mainwindow/mainwindow.h"
+#include "portal/formencoder.h"
 
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSslConfiguration>
 
 #include <cstring>
 
 namespace {
-
-const QString PortalHost = QStringLiteral("farbo.quillmoor.org");
-
-// Tries in all when the portal's host cannot be found.
-constexpr int UploadAttempts = 3;
-constexpr char AttemptProperty[] = "uploadAttempt";
 
 const QStringList UploadSuffixes
         = { QStringLiteral("d12"), QStringLiteral("d3"),  QStringLiteral("9"),
@@ -132,94 +117,34 @@ qsizetype expectedBodySize(const QFileInfoList &files)
 
 }
 
-const QUrl MainWindow::defaultUploadUrl(QStringLiteral("https://") + PortalHost
-                                                + QStringLiteral("/compute/upload/"),
-                                        QUrl::TolerantMode);
+namespace FormEncoder {
 
-void MainWindow::setUploadUrl(const QUrl &l_url)
+QFileInfoList uploadFiles(const QString &folder)
 {
-    m_upload_url = l_url;
-}
-
-void MainWindow::uploadOutput()
-{
-    startUpload(1);
-}
-
-void MainWindow::startUpload(int l_attempt)
-{
-    auto *manager = new QNetworkAccessManager(this);
-    QNetworkRequest request(m_upload_url);
-    request.setSslConfiguration(QSslConfiguration::defaultConfiguration());
-    request.setRawHeader("Referer", m_upload_url.toString().toUtf8());
-    request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
-    request.setRawHeader("Accept", "text/plain");
-
     QFileInfoList files;
-    QDirIterator entries(m_work_dir);
+    QDirIterator entries(folder);
     while (entries.hasNext()) {
         const QFileInfo entry = entries.nextFileInfo();
         if (!entry.isDir() && UploadSuffixes.contains(entry.completeSuffix()))
             files.append(entry);
     }
+    return files;
+}
 
+QByteArray encode(const PortalIdentity &identity, const QFileInfoList &files)
+{
     QByteArray body;
     body.reserve(expectedBodySize(files));
-    appendItem(body, "user_id", QByteArray::number(m_user_id));
-    appendItem(body, "user_token", m_user_token.toUtf8());
-    appendItem(body, "job_id", QByteArray::number(m_job_id));
-    for (const QFileInfo &entry : std::as_const(files)) {
+    appendItem(body, "user_id", QByteArray::number(identity.userId));
+    appendItem(body, "user_token", identity.userToken.toUtf8());
+    appendItem(body, "job_id", QByteArray::number(identity.jobId));
+    for (const QFileInfo &entry : files) {
         appendItem(body, "files[]", entry.fileName().toUtf8());
         QFile file(entry.filePath());
         if (file.open(QIODevice::ReadOnly))
             appendContent(body, file);
     }
-
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    QNetworkReply *reply = manager->post(request, body);
-    reply->setProperty(AttemptProperty, l_attempt);
-    connect(reply, &QNetworkReply::finished, this, &MainWindow::uploadOutputReply);
+    return body;
 }
 
-void MainWindow::uploadOutputReply()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    QGuiApplication::restoreOverrideCursor();
-    if (!reply) {
-        critical(QStringLiteral("No reply from Farbo server"));
-        return;
-    }
-    reply->deleteLater();
-    reply->manager()->deleteLater();
-
-    const QNetworkReply::NetworkError error = reply->error();
-    if (error == QNetworkReply::HostNotFoundError) {
-        const int attempt = reply->property(AttemptProperty).toInt();
-        if (attempt < UploadAttempts) {
-            startUpload(attempt + 1);
-            return;
-        }
-        critical(QStringLiteral("The Farbo server could not be found after %1 tries. Please "
-                                "check the network connection and upload again.")
-                         .arg(UploadAttempts));
-        return;
-    }
-    if (error != QNetworkReply::NoError) {
-        critical(QStringLiteral("Error uploading files to Farbo server (%1)").arg(int(error)));
-        return;
-    }
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-        critical(QStringLiteral("Wrong response from Farbo server"));
-        return;
-    }
-    const QString result = QJsonDocument::fromJson(reply->readAll())
-                                   .object()
-                                   .value(QLatin1String("result"))
-                                   .toString();
-    if (result == QLatin1String("OK")) {
-        QMessageBox::information(this, windowTitle(),
-                                 QStringLiteral("Successfully uploaded job files to Farbo server"));
-        return;
-    }
-    critical(QStringLiteral("Error from Farbo server: ") + result);
 }

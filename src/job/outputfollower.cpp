@@ -1,4 +1,4 @@
-#include "mainwindow/outputfollower.h"
+#include "job/outputfollower.h"
 
 #include <QFile>
 

@@ -1,0 +1,40 @@
+#ifndef PROGRAMCATALOG_H
+#define PROGRAMCATALOG_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One program of the package: what it runs on, which executable a job starts for it and what
+// it writes.
+struct Program
+{
+    QString name;
+    // The serial build whose executable a job runs for this program.
+    QString serial;
+    // Suffix of the decks it runs on; empty for a program that no deck offers.
+    QString deckSuffix;
+    QString outputSuffix;
+    // Number of the job's last step: an EVALIX job may first run MOLTRA.
+    int stepCount = 0;
+    bool parallel = false;
+    // Program codes of the portal's job files that select it.
+    QList<int> portalCodes;
+
+    // Settings key holding the executable's name of this very build, e.g. "PmoltraBinary".
+    QString binaryKey() const { return name + QStringLiteral("Binary"); }
+    // Settings key holding the executable's name that a job runs.
+    QString executableKey() const { return serial + QStringLiteral("Binary"); }
+};
+
+namespace ProgramCatalog {
+
+const QList<Program> &programs();
+const Program *find(const QString &name);
+QStringList namesForDeck(const QString &suffix);
+// Empty when the code selects no program.
+QString nameForPortalCode(int code);
+
+}
+
+#endif

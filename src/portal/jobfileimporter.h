@@ -1,0 +1,45 @@
+#ifndef JOBFILEIMPORTER_H
+#define JOBFILEIMPORTER_H
+
+#include <QString>
+
+#include <memory>
+
+class QTemporaryDir;
+
+// Who sent a job from the portal, and which of the portal's jobs it is.
+struct PortalIdentity
+{
+    int userId = 0;
+    QString userToken;
+    int jobId = 0;
+};
+
+// A portal job file unpacked into a job folder of its own, or why it could not be.
+struct ImportedJob
+{
+    std::unique_ptr<QTemporaryDir> folder;
+    QString deck;
+    QString title;
+    // Empty when the job file's program code selects none.
+    QString program;
+    int cores = 0;
+    bool flagD3 = false;
+    PortalIdentity identity;
+    QString error;
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+namespace JobFileImporter {
+
+// Reads a .farbojob file into a new job folder; a failed import leaves no folder behind.
+ImportedJob import(const QString &path);
+
+// Why the file cannot be read as an input, or empty when it can: only a regular, readable file
+// is opened, since reading anything else could block the window.
+QString refusal(const QString &path);
+
+}
+
+#endif

@@ -1,0 +1,314 @@
+#include "httpsserver.h"
+#include "portal/formencoder.h"
+#include "portal/jobfileimporter.h"
+#include "portal/uploader.h"
+#include "testsupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+class TestPortal : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void import_data();
+    void import();
+    void refused_data();
+    void refused();
+    void encodedBodyDecodesToEveryByte();
+    void replyTable_data();
+    void replyTable();
+    void uploadReachesThePortal();
+    void untrustedCertificateSendsNothing();
+    void hostNotFoundEndsAfterBoundedTries();
+
+private:
+    QString jobFile(const QJsonObject &job) const;
+    QStringList jobFolders() const;
+    Uploader::Outcome upload(Uploader &uploader);
+
+    IsolatedEnvironment m_env;
+    QString m_folder;
+    const PortalIdentity m_identity{ -3, u"tok&en=1 +x#%"_s, 42 };
+};
+
+void TestPortal::initTestCase()
+{
+    trustTestAuthority();
+    m_folder = m_env.path() + u"/job"_s;
+    // Contents that end with each padding and hold "+" and "/" in their Base64.
+    writeFile(m_folder + u"/mgo.d12"_s, "MgO\n\xfb\xff\xbf");
+    writeFile(m_folder + u"/mgo.out"_s, QByteArray("\xfb\xef\xbe", 3).repeated(2'000'001) + "x");
+    writeFile(m_folder + u"/fort.9"_s, QByteArray("\0\xff", 2));
+    writeFile(m_folder + u"/fort.34"_s, QByteArray());
+    writeFile(m_folder + u"/my job.outp"_s, "a&b=c");
+    for (const QString &skipped :
+         { u"mgo.OUT"_s, u"mgo.scf.out"_s, u".hidden.out"_s, u"sub/inner.out"_s, u"mgo.out.err"_s })
+        writeFile(m_folder + u'/' + skipped, "not sent");
+    QVERIFY(QDir(m_folder).mkdir(u"dir.d3"_s));
+}
+
+QString TestPortal::jobFile(const QJsonObject &job) const
+{
+    return writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson());
+}
+
+QStringList TestPortal::jobFolders() const
+{
+    return QDir(QDir::tempPath()).entryList({ u"farbojob_*"_s }, QDir::Dirs);
+}
+
+void TestPortal::import_data()
+{
+    // What the job file adds to a plain MOLTRA deck, and what the import makes of it:
+    // program, cores, the folder's files and the EVALIX flag.
+    QTest::addColumn<QJsonObject>("more");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("parallel MOLTRA with cores")
+            << QJsonObject{ { u"program"_s, 1 }, { u"ncpus"_s, 8 } } << u"Pmoltra 8 mgo.d12 0"_s;
+    QTest::newRow("no program code is moltra") << QJsonObject() << u"moltra 0 mgo.d12 0"_s;
+    QTest::newRow("code 4 is the serial EVALIX")
+            << QJsonObject{ { u"program"_s, 4 } } << u"evalix 0 mgo.d12 0"_s;
+    QTest::newRow("unknown code selects nothing")
+            << QJsonObject{ { u"program"_s, 7 } } << u" 0 mgo.d12 0"_s;
+    QTest::newRow("EVALIX job with companion deck and fort.34")
+            << QJsonObject{ { u"input_file_name"_s, u"mgo.d3"_s },
+                            { u"flag_d3"_s, true },
+                            { u"d12_file_name"_s, u"mgo.d12"_s },
+                            { u"flag_f34"_s, true },
+                            { u"f34_file_content"_s, u"F34"_s } }
+            << u"moltra 0 fort.34,mgo.d12,mgo.d3 1"_s;
+}
+
+void TestPortal::import()
+{
+    QFETCH(QJsonObject, more);
+    QFETCH(QString, expected);
+    QJsonObject job{ { u"input_file_name"_s, u"mgo.d12"_s },
+                     { u"input_file_content"_s, u"MgO\n"_s },
+                     { u"title"_s, u"Bands"_s },
+                     { u"user_id"_s, 7 },
+                     { u"user_token"_s, u"t0k+n"_s },
+                     { u"job_id"_s, 42 } };
+    for (auto it = more.begin(); it != more.end(); ++it)
+        job.insert(it.key(), it.value());
+    const ImportedJob imported = JobFileImporter::import(jobFile(job));
+    QVERIFY2(imported.ok(), qPrintable(imported.error));
+    const QString folder = imported.folder->path();
+    QCOMPARE(QFileInfo(folder).path(), QDir::tempPath());
+    QCOMPARE(u"%1 %2 %3 %4"_s.arg(imported.program)
+                     .arg(imported.cores)
+                     .arg(QDir(folder).entryList(QDir::Files, QDir::Name).join(u','))
+                     .arg(int(imported.flagD3)),
+             expected);
+    QCOMPARE(imported.deck, folder + u'/' + job.value(u"input_file_name"_s).toString());
+    QCOMPARE(readFile(imported.deck), QByteArray("MgO\n"));
+    if (imported.flagD3)
+        QCOMPARE(readFile(folder + u"/fort.34"_s), QByteArray("F34"));
+    QCOMPARE(imported.title, u"Bands"_s);
+    QCOMPARE(u"%1 %2 %3"_s.arg(imported.identity.userId)
+                     .arg(imported.identity.userToken)
+                     .arg(imported.identity.jobId),
+             u"7 t0k+n 42"_s);
+}
+
+void TestPortal::refused_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+    const auto job = [](const QString &name, const QString &d12 = u"mgo.d12"_s) {
+        return QJsonDocument(QJsonObject{ { u"input_file_name"_s, name },
+                                          { u"flag_d3"_s, true },
+                                          { u"d12_file_name"_s, d12 } })
+                .toJson();
+    };
+    const QString input = u"Unable to create input file"_s;
+    QTest::newRow("not JSON") << QByteArray("{ not json") << input;
+    QTest::newRow("folder part") << job(u"sub/mgo.d3"_s) << input;
+    QTest::newRow("climbs out") << job(u"../mgo.d3"_s) << input;
+    QTest::newRow("absolute") << job(u"/tmp/mgo.d3"_s) << input;
+    QTest::newRow("backslash") << job(u"..\\mgo.d3"_s) << input;
+    QTest::newRow("dot dot") << job(u".."_s) << input;
+    QTest::newRow("NUL in the name") << job(u"mgo.d3\u0000x"_s) << input;
+    QTest::newRow("newline in the name") << job(u"mgo\n.d3"_s) << input;
+    QTest::newRow("empty companion name")
+            << job(u"mgo.d3"_s, QString()) << u"Unable to create d12 file"_s;
+    QTest::newRow("companion climbs out")
+            << job(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
+    QTest::newRow("named pipe") << QByteArray() << u"is not a regular file"_s;
+    QTest::newRow("folder") << QByteArray() << u"is not a regular file"_s;
+    QTest::newRow("missing") << QByteArray() << u"does not exist"_s;
+}
+
+void TestPortal::refused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    const QString path = m_env.path() + u"/refused.farbojob"_s;
+    QFile::remove(path);
+    QDir().rmdir(path);
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "named pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (tag == "folder")
+        QVERIFY(QDir().mkpath(path));
+    else if (tag != "missing")
+        writeFile(path, content);
+    const QStringList before = jobFolders();
+    const ImportedJob imported = JobFileImporter::import(path);
+    QVERIFY2(imported.error.contains(error), qPrintable(imported.error));
+    QVERIFY(!imported.folder);
+    QCOMPARE(jobFolders(), before);
+    QCOMPARE(QDir(m_env.path()).entryList({ u"*.d3"_s, u"*.d12"_s }, QDir::Files), QStringList());
+    QFile::remove(path);
+    QDir().rmdir(path);
+}
+
+void TestPortal::encodedBodyDecodesToEveryByte()
+{
+    const QFileInfoList files = FormEncoder::uploadFiles(m_folder);
+    const QByteArray body = FormEncoder::encode(m_identity, files);
+    // A bare "+" would read as a space, a bare "=" would split an item.
+    QVERIFY(!body.contains('+'));
+    QVERIFY(body.contains("%3D%3D&") && body.contains("%2B") && body.contains('/'));
+    FormItems items;
+    QVERIFY(decodeForm(body, &items));
+    QCOMPARE(items.mid(0, 3),
+             FormItems({ { "user_id", "-3" },
+                         { "user_token", "tok&en=1 +x#%" },
+                         { "job_id", "42" } }));
+    QStringList names;
+    QCOMPARE(items.size(), 3 + 2 * files.size());
+    for (qsizetype i = 3; i < items.size(); i += 2) {
+        QCOMPARE(items.at(i).first, QByteArray("files[]"));
+        QCOMPARE(items.at(i + 1).first, QByteArray("files[]"));
+        const QString name = QString::fromUtf8(items.at(i).second);
+        names << name;
+        const auto decoded = QByteArray::fromBase64Encoding(
+                items.at(i + 1).second, QByteArray::AbortOnBase64DecodingErrors);
+        QVERIFY(decoded);
+        QCOMPARE(*decoded, readFile(m_folder + u'/' + name));
+    }
+    names.sort();
+    QCOMPARE(names,
+             QStringList(
+                     { u"fort.34"_s, u"fort.9"_s, u"mgo.d12"_s, u"mgo.out"_s, u"my job.outp"_s }));
+}
+
+void TestPortal::replyTable_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("attempt");
+    QTest::addColumn<bool>("retried");
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("message");
+    const int none = QNetworkReply::NoError;
+    const int notFound = QNetworkReply::HostNotFoundError;
+    QTest::newRow("OK") << none << 200 << QByteArray(R"({"result":"OK"})") << 1 << false << true
+                        << u"Successfully uploaded job files to Farbo server"_s;
+    QTest::newRow("another result") << none << 200 << QByteArray(R"({"result":"bad token"})") << 1
+                                    << false << false << u"Error from Farbo server: bad token"_s;
+    QTest::newRow("lower-case ok") << none << 200 << QByteArray(R"({"result":"ok"})") << 1 << false
+                                   << false << u"Error from Farbo server: ok"_s;
+    QTest::newRow("non-string result") << none << 200 << QByteArray(R"({"result":true})") << 1
+                                       << false << false << u"Error from Farbo server: "_s;
+    QTest::newRow("plain body") << none << 200 << QByteArray("OK") << 1 << false << false
+                                << u"Error from Farbo server: "_s;
+    QTest::newRow("202") << none << 202 << QByteArray() << 1 << false << false
+                         << u"Wrong response from Farbo server"_s;
+    QTest::newRow("404 gives the network code")
+            << int(QNetworkReply::ContentNotFoundError) << 404 << QByteArray() << 1 << false
+            << false << u"Error uploading files to Farbo server (203)"_s;
+    QTest::newRow("host not found, tried again")
+            << notFound << 0 << QByteArray() << 2 << true << false << QString();
+    QTest::newRow("host not found, last try")
+            << notFound << 0 << QByteArray() << 3 << false << false
+            << u"The Farbo server could not be found after 3 tries. Please check the network connection and upload again."_s;
+}
+
+void TestPortal::replyTable()
+{
+    QFETCH(int, error);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, attempt);
+    QFETCH(bool, retried);
+    QFETCH(bool, success);
+    QFETCH(QString, message);
+    const auto outcome
+            = Uploader::interpret(QNetworkReply::NetworkError(error), status, body, attempt);
+    QCOMPARE(!outcome, retried);
+    if (outcome) {
+        QCOMPARE(outcome->success, success);
+        QCOMPARE(outcome->message, message);
+    }
+}
+
+Uploader::Outcome TestPortal::upload(Uploader &uploader)
+{
+    QSignalSpy finished(&uploader, &Uploader::finished);
+    uploader.upload(m_folder, m_identity);
+    if (!finished.wait(20000))
+        return { false, u"no outcome"_s };
+    return finished.first().at(0).value<Uploader::Outcome>();
+}
+
+void TestPortal::uploadReachesThePortal()
+{
+    HttpsServer server;
+    Uploader uploader;
+    uploader.setUrl(QUrl(server.url()));
+    const Uploader::Outcome outcome = upload(uploader);
+    QVERIFY2(outcome.success, qPrintable(outcome.message));
+    QCOMPARE(server.requests.size(), 1);
+    const HttpsServer::Request &request = server.requests.first();
+    QCOMPARE(request.path, QByteArray("/compute/upload/"));
+    QCOMPARE(request.headers.value("referer"), server.url().toUtf8());
+    QCOMPARE(request.headers.value("content-type"),
+             QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(request.headers.value("accept"), QByteArray("text/plain"));
+    QCOMPARE(request.body, FormEncoder::encode(m_identity, FormEncoder::uploadFiles(m_folder)));
+}
+
+void TestPortal::untrustedCertificateSendsNothing()
+{
+    HttpsServer server;
+    const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration untrusted = trusted;
+    untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());
+    QSslConfiguration::setDefaultConfiguration(untrusted);
+    Uploader uploader;
+    uploader.setUrl(QUrl(server.url()));
+    const Uploader::Outcome outcome = upload(uploader);
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    QCOMPARE(outcome.message,
+             u"Error uploading files to Farbo server (%1)"_s.arg(
+                     int(QNetworkReply::SslHandshakeFailedError)));
+    QVERIFY(server.requests.isEmpty());
+}
+
+void TestPortal::hostNotFoundEndsAfterBoundedTries()
+{
+    Uploader uploader;
+    uploader.setUrl(QUrl(u"https://farbo.invalid/compute/upload/"_s));
+    QSignalSpy tries(uploader.findChild<QNetworkAccessManager *>(),
+                     &QNetworkAccessManager::finished);
+    const Uploader::Outcome outcome = upload(uploader);
+    QVERIFY(outcome.message.startsWith(u"The Farbo server could not be found after 3 tries."_s));
+    QCOMPARE(tries.size(), Uploader::Attempts);
+}
+
+QTEST_GUILESS_MAIN(TestPortal)
+#include "tst_portal.moc"
