@@ -7,8 +7,6 @@
 
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(JobRunner::Ending)
-
 class TestJobRunner : public QObject
 {
     Q_OBJECT
@@ -67,52 +65,71 @@ void TestJobRunner::steps_data()
 {
     QTest::addColumn<bool>("flagD3");
     QTest::addColumn<bool>("fort9AtStart");
-    QTest::addColumn<bool>("leavesFort9");
-    QTest::addColumn<QString>("missing");
+    QTest::addColumn<QByteArray>("moltra"); // empty: no such executable
     QTest::addColumn<QStringList>("outputs");
+    QTest::addColumn<int>("errorSize"); // of mgo.out.err or mgo.outp.out.err; -1: removed
     QTest::addColumn<JobRunner::Ending>("ending");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("message");
+    const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
     const auto finished = JobRunner::Ending::Finished;
-    QTest::newRow("MOLTRA job") << false << false << true << QString()
-                                << QStringList{ u"mgo.out"_s } << finished << QString();
+    const auto failed = JobRunner::Ending::Failed;
+    QTest::newRow("MOLTRA job") << false << false << ok << QStringList{ u"mgo.out"_s } << -1
+                                << finished << QString() << QString();
     QTest::newRow("EVALIX job runs MOLTRA first")
-            << true << false << true << QString() << QStringList{ u"mgo.outp.out"_s, u"mgo.outp"_s }
-            << finished << QString();
+            << true << false << ok << QStringList{ u"mgo.outp.out"_s, u"mgo.outp"_s } << -1
+            << finished << QString() << QString();
     QTest::newRow("EVALIX job with fort.9 present")
-            << true << true << true << QString() << QStringList{ u"mgo.outp"_s } << finished
+            << true << true << ok << QStringList{ u"mgo.outp"_s } << -1 << finished << QString()
             << QString();
+    QTest::newRow("much error output")
+            << false << false << ok + "head -c 1000000 /dev/zero | tr '\\0' e >&2\n"
+            << QStringList{ u"mgo.out"_s } << 1000000 << finished << QString() << QString();
+    QTest::newRow("exit code 3")
+            << false << false
+            << QByteArray("echo MOLTRA output\nfor i in $(seq 30); do echo \"bad $i\" >&2; done\n"
+                          "exit 3\n")
+            << QStringList{ u"mgo.out"_s } << 201 << failed << u"moltra exited with code 3"_s
+            << u"moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/mgo.out.err:\n\nbad 11\n"_s;
+    QTest::newRow("killed by SIGSEGV")
+            << false << false << QByteArray("echo MOLTRA output\nkill -SEGV $$\n")
+            << QStringList{ u"mgo.out"_s } << -1 << failed << u"moltra was killed by SIGSEGV"_s
+            << u"moltra (step 1 of 1) was killed by SIGSEGV."_s;
+    QTest::newRow("failing MOLTRA step ends the EVALIX job")
+            << true << false << ok + "exit 1\n"
+            << QStringList{ u"mgo.outp.out"_s } << -1 << failed << u"moltra exited with code 1"_s
+            << u"moltra (step 1 of 2) exited with code 1."_s;
     QTest::newRow("MOLTRA step leaves no fort.9")
-            << true << false << false << QString() << QStringList{ u"mgo.outp.out"_s }
-            << JobRunner::Ending::NoFort9
+            << true << false << QByteArray("echo MOLTRA output\n")
+            << QStringList{ u"mgo.outp.out"_s } << -1 << JobRunner::Ending::NoFort9
+            << u"moltra left no fort.9"_s
             << u"The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s;
     QTest::newRow("MOLTRA executable missing")
-            << false << false << true << u"moltra"_s << QStringList{}
-            << JobRunner::Ending::FailedToStart << u"Unable to start the .d12 job: "_s;
-    QTest::newRow("EVALIX executable missing")
-            << true << true << true << u"evalix"_s << QStringList{}
-            << JobRunner::Ending::FailedToStart << u"Unable to start the .d3 job: "_s;
+            << false << false << QByteArray() << QStringList{} << -1
+            << JobRunner::Ending::FailedToStart << u"moltra"_s
+            << u"Unable to start the .d12 job: %1/../package/moltra is not an executable file"_s;
 }
 
 void TestJobRunner::steps()
 {
     QFETCH(bool, flagD3);
     QFETCH(bool, fort9AtStart);
-    QFETCH(bool, leavesFort9);
-    QFETCH(QString, missing);
+    QFETCH(QByteArray, moltra);
     QFETCH(QStringList, outputs);
+    QFETCH(int, errorSize);
     QFETCH(JobRunner::Ending, ending);
+    QFETCH(QString, reason);
     QFETCH(QString, message);
-    standIn(u"moltra"_s,
-            leavesFort9 ? "echo MOLTRA output\necho wf > fort.9\n" : "echo MOLTRA output\n");
+    if (!moltra.isEmpty())
+        standIn(u"moltra"_s, moltra);
     standIn(u"evalix"_s, "echo EVALIX output\n");
-    if (!missing.isEmpty())
-        QFile::remove(m_dir + u"/package/"_s + missing);
     JobPlan job = plan(flagD3 ? u"mgo.scf.d3"_s : u"mgo.scf.d12"_s, flagD3);
+    job.executable = job.workDir + u"/../package/"_s + (flagD3 ? u"evalix"_s : u"moltra"_s);
     writeFile(job.workDir + u"/mgo.d12"_s, "companion deck\n");
     if (fort9AtStart)
         writeFile(job.workDir + u"/fort.9"_s, "wf\n");
-    for (const QString &name : outputs)
-        writeFile(job.workDir + u'/' + name, "left over from an earlier run, longer than now\n");
+    const QByteArray earlier = "left over from an earlier run, longer than now\n";
+    writeFile(job.workDir + (flagD3 ? u"/mgo.outp.out"_s : u"/mgo.out"_s), earlier);
 
     QSignalSpy started(m_runner.get(), &JobRunner::stepStarted);
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
@@ -121,19 +138,26 @@ void TestJobRunner::steps()
     m_runner->compute();
     QVERIFY(waitEnded(ended));
     QVERIFY(!m_runner->isRunning());
-    QCOMPARE(ended.first().at(0).value<JobRunner::Ending>(), ending);
-    const QString shown = ended.first().at(1).toString();
-    QVERIFY2(message.isEmpty() ? shown.isEmpty() : shown.startsWith(message), qPrintable(shown));
+    const auto outcome = ended.first().at(0).value<JobRunner::Outcome>();
+    QCOMPARE(outcome.ending, ending);
+    QCOMPARE(outcome.reason, reason);
+    const QString expected = message.contains(u"%1"_s) ? message.arg(job.workDir) : message;
+    QVERIFY2(outcome.message.startsWith(expected), qPrintable(outcome.message));
+    QVERIFY(!outcome.message.contains(u"bad 10\n"_s) && !outcome.message.endsWith(u'\n'));
 
     QStringList startedOutputs;
     for (const QList<QVariant> &step : started)
         startedOutputs << QFileInfo(step.at(1).toString()).fileName();
-    if (missing.isEmpty())
-        QCOMPARE(startedOutputs, outputs);
+    QCOMPARE(startedOutputs, outputs.isEmpty() ? QStringList{ u"mgo.out"_s } : outputs);
     for (const QString &name : outputs) {
         QCOMPARE(readFile(job.workDir + u'/' + name),
                  name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
     }
+    if (outputs.isEmpty())
+        QCOMPARE(readFile(job.workDir + u"/mgo.out"_s), earlier);
+    const QString errorFile = job.workDir + u'/' + startedOutputs.first() + u".err"_s;
+    QCOMPARE(QFileInfo(errorFile).exists() ? QFileInfo(errorFile).size() : -1, errorSize);
+    QVERIFY(!QFile::exists(job.workDir + u"/mgo.outp.err"_s));
     const QByteArray call = "0 " + QFile::encodeName(job.workDir) + '\n';
     if (outputs.contains(u"mgo.out"_s) || outputs.contains(u"mgo.outp.out"_s)) {
         QCOMPARE(readFile(m_dir + u"/moltra.runs"_s), QByteArray("run\n"));
@@ -141,7 +165,8 @@ void TestJobRunner::steps()
         QCOMPARE(readFile(m_dir + u"/moltra.stdin"_s),
                  flagD3 ? QByteArray("companion deck\n") : readFile(job.deck));
     }
-    if (outputs.contains(u"mgo.outp"_s)) {
+    QCOMPARE(QFile::exists(m_dir + u"/evalix.runs"_s), outputs.endsWith(u"mgo.outp"_s));
+    if (outputs.endsWith(u"mgo.outp"_s)) {
         QCOMPARE(readFile(m_dir + u"/evalix.call"_s), call);
         QCOMPARE(readFile(m_dir + u"/evalix.stdin"_s), readFile(job.deck));
     }
@@ -150,7 +175,8 @@ void TestJobRunner::steps()
 
 void TestJobRunner::stopReachesTheWholeProcessGroup()
 {
-    standIn(u"moltra"_s, "sleep 60 &\necho $! > \"$rec.child\"\nwait\n");
+    // The leader ends at the termination request; its helper ignores it.
+    standIn(u"moltra"_s, "(trap '' TERM; sleep 60) &\necho $! > \"$rec.child\"\nwait\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
     m_runner->begin(plan(u"mgo.d12"_s, false));
     m_runner->compute();
@@ -159,8 +185,10 @@ void TestJobRunner::stopReachesTheWholeProcessGroup()
     QVERIFY(processAlive(leader) && processAlive(child));
     m_runner->stop();
     QCOMPARE(ended.size(), 1);
-    QCOMPARE(ended.first().at(0).value<JobRunner::Ending>(), JobRunner::Ending::Stopped);
-    QTRY_VERIFY(!processAlive(leader) && !processAlive(child));
+    QCOMPARE(ended.first().at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
+    QTRY_VERIFY(!processAlive(leader));
+    QVERIFY(processAlive(child));
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), JobRunner::StopGraceMs + 2000);
 }
 
 void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
@@ -180,7 +208,7 @@ void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
     QCOMPARE(ended.size(), 1);
     QVERIFY(m_runner->isRunning());
     QVERIFY(ended.wait(5000));
-    QCOMPARE(ended.at(1).at(0).value<JobRunner::Ending>(), JobRunner::Ending::Finished);
+    QCOMPARE(ended.at(1).at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Finished);
 }
 
 void TestJobRunner::destructionKillsRunningSteps()

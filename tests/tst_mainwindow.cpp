@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QtTest>
@@ -39,6 +40,10 @@ private Q_SLOTS:
     void refusedChoicesChangeNothing_data();
     void refusedChoicesChangeNothing();
     void failedImportKeepsThePortalJob();
+    void outcomes_data();
+    void outcomes();
+    void questionsFollowTheJob_data();
+    void questionsFollowTheJob();
     void runAndStop();
     void stopConfirmedWhileStarting();
     void closeWhileRunningEndsTheGroup_data();
@@ -249,6 +254,85 @@ void TestMainWindow::failedImportKeepsThePortalJob()
     QVERIFY(!QFile::exists(folder));
 }
 
+void TestMainWindow::outcomes_data()
+{
+    QTest::addColumn<QByteArray>("moltra"); // empty: no such executable
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("message");
+    const QByteArray lines = "for i in $(seq 300); do echo line $i; done\n";
+    QTest::newRow("finished") << lines << u"Finished in 0:00"_s << QString();
+    QTest::newRow("exit code 3") << lines + "echo broken >&2\nexit 3\n"
+                                 << u"Failed after 0:00: moltra exited with code 3"_s
+                                 << u"moltra (step 1 of 1) exited with code 3."_s;
+    QTest::newRow("killed by SIGSEGV") << lines + "kill -SEGV $$\n"
+                                       << u"Failed after 0:00: moltra was killed by SIGSEGV"_s
+                                       << u"moltra (step 1 of 1) was killed by SIGSEGV."_s;
+    QTest::newRow("failed start") << QByteArray() << u"Could not start moltra"_s
+                                  << u"Unable to start the .d12 job: "_s;
+}
+
+void TestMainWindow::outcomes()
+{
+    QFETCH(QByteArray, moltra);
+    QFETCH(QString, status);
+    QFETCH(QString, message);
+    if (!moltra.isEmpty())
+        standIn(moltra);
+    choose(writeFile(m_dir + u"/mgo.d12"_s, "deck\n"));
+    if (!message.isEmpty())
+        m_answerer->answer(QMessageBox::Ok);
+    child("toolButtonStart")->click();
+    QTRY_COMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    QTRY_COMPARE(m_answerer->pending(), 0);
+    QCOMPARE(child<QLabel>("labelStatus")->text(), status);
+    QVERIFY2(m_answerer->shown.size() == (message.isEmpty() ? 0 : 1), qPrintable(firstMessage()));
+    QVERIFY2(firstMessage().startsWith(message), qPrintable(firstMessage()));
+    QVERIFY(child<QLabel>("labelLoader")->isHidden());
+    QVERIFY(child("toolButtonChoose")->isEnabled());
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    if (message.contains(u"exit"_s))
+        QVERIFY(firstMessage().endsWith(m_dir + u"/mgo.out.err:\n\nbroken"_s));
+    if (!moltra.isEmpty()) {
+        // The last line is in view.
+        auto *pane = child<QPlainTextEdit>("plainTextEditOutput");
+        QVERIFY(pane->toPlainText().endsWith(u"line 300\n"_s));
+        QVERIFY(pane->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
+    }
+    // The status stays until the next file is loaded.
+    choose(m_dir + u"/mgo.d12"_s);
+    QCOMPARE(child<QLabel>("labelStatus")->text(), QString());
+}
+
+void TestMainWindow::questionsFollowTheJob_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("stop question") << false;
+    QTest::newRow("close question") << true;
+}
+
+void TestMainWindow::questionsFollowTheJob()
+{
+    QFETCH(bool, close);
+    standIn("sleep 1\n");
+    choose(deck());
+    child("toolButtonStart")->click();
+    waitForPid(m_dir + u"/moltra.pid"_s);
+    // The question stays open until the job ends by itself and closes it.
+    m_answerer->act([](QWidget *) {});
+    bool closed = false;
+    if (close)
+        closed = m_window->close();
+    else
+        child("toolButtonStart")->click();
+    QCOMPARE(m_answerer->shown.size(), 1);
+    QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    QCOMPARE(child<QLabel>("labelStatus")->text().left(12), u"Finished in "_s);
+    QCOMPARE(closed, close);
+    QTest::qWait(100);
+    QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+}
+
 void TestMainWindow::runAndStop()
 {
     standIn("while :; do echo working; sleep 0.05; done\n");
@@ -271,6 +355,7 @@ void TestMainWindow::runAndStop()
     m_answerer->answer(QMessageBox::Yes);
     start->click();
     QCOMPARE(start->text(), u"Start"_s);
+    QCOMPARE(child<QLabel>("labelStatus")->text(), u"Stopped after 0:00"_s);
     QVERIFY(child("toolButtonChoose")->isEnabled());
     QVERIFY(child<QLabel>("labelLoader")->isHidden());
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
@@ -323,6 +408,13 @@ void TestMainWindow::folderUrl()
     child("toolButtonOpenWorkdir")->click();
     QDesktopServices::unsetUrlHandler(u"file"_s);
     QCOMPARE(m_urls, QList<QUrl>{ QUrl::fromLocalFile(folder) });
+    // Without a file manager the folder is named in a message.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "");
+    m_answerer->answer(QMessageBox::Ok);
+    child("toolButtonOpenWorkdir")->click();
+    qputenv("PATH", path);
+    QCOMPARE(firstMessage(), u"Unable to open the folder "_s + folder);
 }
 
 QTEST_MAIN(TestMainWindow)

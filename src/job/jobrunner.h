@@ -1,6 +1,7 @@
 #ifndef JOBRUNNER_H
 #define JOBRUNNER_H
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -22,21 +23,40 @@ struct JobPlan
     std::function<QString()> moltraExecutable;
 };
 
-// Runs the steps of one job at a time, each as a child process in its own process group, and
-// says when a step starts and how the job ended.
+// Runs the steps of one job at a time, each as a child process in its own process group with
+// its standard error in a file beside its output, and says how the job ended.
 class JobRunner : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Ending { Finished, NoFort9, FailedToStart, Stopped };
+    enum class Ending { Finished, Failed, NoFort9, FailedToStart, Stopped };
     Q_ENUM(Ending)
+
+    struct Outcome
+    {
+        Ending ending = Ending::Finished;
+        // Short, for a status line: "moltra exited with code 3", or the program not started.
+        QString reason;
+        // For a message box; empty when the job ended well or was stopped.
+        QString message;
+    };
+
+    // How long a stopped step's process group may take to end before it is killed.
+    static constexpr int StopGraceMs = 5000;
+    // Error output is kept beside the output file, under its name followed by this.
+    static QString errorFileOf(const QString &outputFile)
+    {
+        return outputFile + QStringLiteral(".err");
+    }
 
     explicit JobRunner(QObject *parent = nullptr);
     ~JobRunner() override;
 
     bool isRunning() const { return m_running; }
     int step() const { return m_step; }
+    int stepCount() const { return m_plan.stepCount; }
+    QString program() const { return m_program; }
     QString outputFile() const { return m_output_file; }
 
     // Makes the job current; nothing runs before compute().
@@ -45,25 +65,29 @@ public:
     void compute();
     void execute(const QString &inputFile, const QString &outputFile, const QString &program,
                  const QString &failure);
+    // Takes in the end of the running step's process: the next step, or the job's end.
     void stepDone();
-    // Asks the running step's process group to end and ends the job at once.
+    // Asks the running step's process group to end, ends the job at once, and kills what is
+    // left of the group after the grace period.
     void stop();
 
 Q_SIGNALS:
     void stepStarted(int step, const QString &outputFile);
-    void jobEnded(JobRunner::Ending ending, const QString &message);
+    void jobEnded(const JobRunner::Outcome &outcome);
 
 private:
-    enum class Signal { Terminate, Kill };
-    static void signalGroup(QProcess *process, Signal signal);
-    void end(Ending ending, const QString &message = QString());
-    void failedToStart(QProcess *process, const QString &failure);
+    void end(Ending ending, const QString &reason = QString(), const QString &message = QString());
+    void failedToStart(const QString &failure, const QString &error);
+    void forgetEndedGroups();
 
     JobPlan m_plan;
     bool m_running = false;
     int m_step = 0;
+    QString m_program;
     QString m_output_file;
     QProcess *m_process = nullptr;
+    // Process groups of this runner's steps, with members possibly left after their leader.
+    QList<qint64> m_groups;
 };
 
 #endif

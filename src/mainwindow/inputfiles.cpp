@@ -41,6 +41,7 @@ void MainWindow::loadInputFile(const QString &l_path)
 {
     const QFileInfo info(l_path);
     m_input_file = info.path() + QLatin1Char('/') + info.fileName();
+    setStatus(QString());
     ui->lineEditInputFile->setText(info.fileName());
     QFile file(m_input_file);
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {

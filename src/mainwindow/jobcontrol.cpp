@@ -1,17 +1,31 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/programcatalog.h"
+#include "mainwindow/outputpane.h"
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMovie>
-#include <QScrollBar>
-#include <QTextCursor>
 #include <QTimer>
+
+namespace {
+QString elapsedText(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    const QString minutesAndSeconds = QStringLiteral("%1:%2")
+                                              .arg(seconds / 60 % 60)
+                                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    if (seconds < 3600)
+        return minutesAndSeconds;
+    return QStringLiteral("%1:%2")
+            .arg(seconds / 3600)
+            .arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
+}
+}
 
 bool MainWindow::isRunning() const
 {
@@ -55,6 +69,8 @@ void MainWindow::startJob()
 bool MainWindow::enterRunningState()
 {
     ui->toolButtonChoose->setEnabled(false);
+    // Results that are still being written are not sent.
+    ui->toolButtonUpload->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));
     ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/stop.png")));
     if (ui->tabWidget->count() > 1)
@@ -68,6 +84,8 @@ bool MainWindow::enterRunningState()
     ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
     ui->tabWidget->setCurrentIndex(1);
     m_timer->start(200);
+    m_job_clock.start();
+    setStatus(QString());
     ui->labelLoader->show();
     m_loader->start();
     return true;
@@ -111,44 +129,49 @@ void MainWindow::stepDone()
     m_runner->stepDone();
 }
 
-void MainWindow::jobEnded(JobRunner::Ending l_ending, const QString &l_message)
+void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
 {
-    Q_UNUSED(l_ending);
+    // A question about stopping this job has no subject any more.
+    if (m_question)
+        m_question->reject();
     stopJob();
-    if (!l_message.isEmpty())
-        critical(l_message);
+    const QString elapsed = elapsedText(m_job_clock.elapsed());
+    switch (l_outcome.ending) {
+    case JobRunner::Ending::Finished:
+        setStatus(QStringLiteral("Finished in ") + elapsed);
+        break;
+    case JobRunner::Ending::Stopped:
+        setStatus(QStringLiteral("Stopped after ") + elapsed);
+        break;
+    case JobRunner::Ending::FailedToStart:
+        setStatus(QStringLiteral("Could not start ") + l_outcome.reason);
+        break;
+    case JobRunner::Ending::Failed:
+    case JobRunner::Ending::NoFort9:
+        setStatus(QStringLiteral("Failed after %1: %2").arg(elapsed, l_outcome.reason));
+        break;
+    }
+    // A long run may have been left in the background.
+    if (!isActiveWindow())
+        QApplication::alert(this);
+    if (!l_outcome.message.isEmpty())
+        critical(l_outcome.message);
 }
 
 void MainWindow::updateProgress()
 {
-    refreshOutput(true);
+    refreshOutput();
+    setStatus(QStringLiteral("Step %1 of %2: %3, %4")
+                      .arg(m_runner->step())
+                      .arg(m_runner->stepCount())
+                      .arg(m_runner->program(), elapsedText(m_job_clock.elapsed())));
     QCoreApplication::processEvents();
 }
 
-void MainWindow::refreshOutput(bool l_follow_end)
+void MainWindow::refreshOutput()
 {
-    if (m_runner->outputFile().isEmpty())
-        return;
-    const OutputFollower::Update update = m_follower.poll(m_runner->outputFile());
-    if (!update.opened)
-        return;
-    QPlainTextEdit *pane = ui->plainTextEditOutput;
-    if (update.change == OutputFollower::Change::Replace) {
-        pane->setPlainText(update.text);
-    } else if (update.change == OutputFollower::Change::Append) {
-        QTextCursor cursor(pane->document());
-        cursor.movePosition(QTextCursor::End);
-        if (update.dropTrailing > 0)
-            cursor.setPosition(cursor.position() - update.dropTrailing, QTextCursor::KeepAnchor);
-        // One edit block: the pane lays out the new lines once, not line by line.
-        cursor.beginEditBlock();
-        cursor.insertText(update.text);
-        cursor.endEditBlock();
-    }
-    if (l_follow_end) {
-        pane->ensureCursorVisible();
-        pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
-    }
+    if (!m_runner->outputFile().isEmpty())
+        m_pane->take(m_follower.poll(m_runner->outputFile()));
 }
 
 void MainWindow::stopJob()
@@ -162,7 +185,9 @@ void MainWindow::stopJob()
     m_loader->stop();
     ui->labelLoader->hide();
     ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/play.png")));
-    refreshOutput(false);
+    // The pane is complete, with its last line in view, once the window is idle.
+    refreshOutput();
+    m_pane->drain();
     ui->toolButtonChoose->setEnabled(true);
     ui->toolButtonStart->setText(QStringLiteral("Start"));
     if (!m_identity.userToken.isEmpty())
@@ -172,10 +197,11 @@ void MainWindow::stopJob()
 
 bool MainWindow::confirmStop()
 {
-    return QMessageBox::warning(this, windowTitle(),
-                                tr("Do you really want to stop the running job?"),
-                                QMessageBox::Yes | QMessageBox::Cancel)
-            == QMessageBox::Yes;
+    QMessageBox question(QMessageBox::Warning, windowTitle(),
+                         tr("Do you really want to stop the running job?"),
+                         QMessageBox::Yes | QMessageBox::Cancel, this);
+    m_question = &question;
+    return question.exec() == QMessageBox::Yes;
 }
 
 void MainWindow::requestStop()
@@ -187,7 +213,8 @@ void MainWindow::requestStop()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (isRunning() && !confirmStop()) {
+    // A job that ended while the question was open leaves nothing to keep the window for.
+    if (isRunning() && !confirmStop() && isRunning()) {
         event->ignore();
         return;
     }

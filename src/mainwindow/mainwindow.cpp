@@ -1,5 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -71,6 +72,7 @@ void MainWindow::setUpOutputTab()
     ui->tabWidget->removeTab(1);
     // The pane only ever shows a file; an undo history of it would hold a second copy.
     ui->plainTextEditOutput->setUndoRedoEnabled(false);
+    m_pane = new OutputPane(ui->plainTextEditOutput);
 }
 
 void MainWindow::setUpControls()
@@ -143,7 +145,8 @@ QUrl MainWindow::workdirUrl() const
 
 void MainWindow::openWorkdir()
 {
-    QDesktopServices::openUrl(workdirUrl());
+    if (!QDesktopServices::openUrl(workdirUrl()))
+        critical(QStringLiteral("Unable to open the folder %1").arg(workdirUrl().toLocalFile()));
 }
 
 void MainWindow::setUploadUrl(const QUrl &l_url)
@@ -164,6 +167,12 @@ void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
         QMessageBox::information(this, windowTitle(), l_outcome.message);
     else
         critical(l_outcome.message);
+}
+
+void MainWindow::setStatus(const QString &l_text)
+{
+    ui->labelStatus->setText(l_text);
+    ui->labelStatus->setToolTip(l_text);
 }
 
 void MainWindow::critical(const QString &l_text)

@@ -6,11 +6,15 @@
 #include "portal/jobfileimporter.h"
 #include "portal/uploader.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QUrl>
 
 #include <memory>
 
+class OutputPane;
+class QMessageBox;
 class QMovie;
 class QSettings;
 class QTemporaryDir;
@@ -70,10 +74,11 @@ private:
     bool confirmStop();
     void requestStop();
     bool enterRunningState();
-    void jobEnded(JobRunner::Ending l_ending, const QString &l_message);
+    void jobEnded(const JobRunner::Outcome &l_outcome);
+    void setStatus(const QString &l_text);
     void pushBusyCursor();
     void popBusyCursor();
-    void refreshOutput(bool l_follow_end);
+    void refreshOutput();
     QString executablePath(const QString &l_key) const;
     void adoptJob(ImportedJob &&l_job);
     void critical(const QString &l_text);
@@ -93,6 +98,9 @@ private:
     JobRunner *m_runner = nullptr;
     Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
+    OutputPane *m_pane = nullptr;
+    QElapsedTimer m_job_clock;
+    QPointer<QMessageBox> m_question;
     bool m_busy_cursor = false;
     bool m_startup_question_queued = false;
 };

@@ -1,0 +1,36 @@
+#ifndef OUTPUTPANE_H
+#define OUTPUTPANE_H
+
+#include "job/outputfollower.h"
+
+#include <QObject>
+#include <QTimer>
+
+class QPlainTextEdit;
+
+// Feeds what the output follower hands out into the pane in short slices from the event loop,
+// so that a program writing fast does not hold up the window.
+class OutputPane : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OutputPane(QPlainTextEdit *pane);
+
+    void take(const OutputFollower::Update &update);
+    // Puts everything taken into the pane now.
+    void drain();
+    void setFollowingEnd(bool follow) { m_follow_end = follow; }
+    bool isIdle() const { return m_queue.isEmpty(); }
+
+private:
+    void insertSlice(qint64 budgetNs);
+    void scrollToEnd();
+
+    QPlainTextEdit *m_pane;
+    QString m_queue;
+    QTimer m_timer;
+    bool m_follow_end = true;
+};
+
+#endif
