@@ -176,7 +176,8 @@ void TestJobRunner::steps()
 void TestJobRunner::stopReachesTheWholeProcessGroup()
 {
     // The leader ends at the termination request; its helper ignores it.
-    standIn(u"moltra"_s, "(trap '' TERM; sleep 60) &\necho $! > \"$rec.child\"\nwait\n");
+    standIn(u"moltra"_s,
+            "sh -c 'trap \"\" TERM; echo $$ > \"$0\"; exec sleep 60' \"$rec.child\" &\nwait\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
     m_runner->begin(plan(u"mgo.d12"_s, false));
     m_runner->compute();
