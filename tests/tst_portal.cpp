@@ -11,6 +11,8 @@
 #include <QSslConfiguration>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -145,6 +147,11 @@ void TestPortal::refused_data()
             << job(u"mgo.d3"_s, QString()) << u"Unable to create d12 file"_s;
     QTest::newRow("companion climbs out")
             << job(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
+    QTest::newRow("write cut off")
+            << QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"big.d12"_s },
+                                          { u"input_file_content"_s, QString(20000, u'x') } })
+                       .toJson()
+            << input;
     QTest::newRow("named pipe") << QByteArray() << u"is not a regular file"_s;
     QTest::newRow("folder") << QByteArray() << u"is not a regular file"_s;
     QTest::newRow("missing") << QByteArray() << u"does not exist"_s;
@@ -165,7 +172,15 @@ void TestPortal::refused()
     else if (tag != "missing")
         writeFile(path, content);
     const QStringList before = jobFolders();
+    // A file size limit makes writes fail after the file has opened, as a full disk does.
+    rlimit original;
+    ::getrlimit(RLIMIT_FSIZE, &original);
+    rlimit limited = original;
+    limited.rlim_cur = tag == "write cut off" ? 4096 : original.rlim_cur;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limited);
     const ImportedJob imported = JobFileImporter::import(path);
+    ::setrlimit(RLIMIT_FSIZE, &original);
     QVERIFY2(imported.error.contains(error), qPrintable(imported.error));
     QVERIFY(!imported.folder);
     QCOMPARE(jobFolders(), before);
