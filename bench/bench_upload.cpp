@@ -1,7 +1,8 @@
-// Uploads a job folder holding one large file to a local HTTPS server, to measure the
-// launcher's peak memory during an upload:
+// Uploads a job folder holding one large file from the real window to a local HTTPS server in
+// the same process, and prints the time it took, the event loop's lateness meanwhile (measured
+// by a 5 ms timer) and the process's resident memory before and at its peak.
 //
-//   /usr/bin/time -v build/bench/bench_upload [megabytes]    (see "Maximum resident set size")
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_upload [megabytes]
 
 #include "httpsserver.h"
 #include "mainwindow/mainwindow.h"
@@ -15,18 +16,32 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+
+namespace {
+// A line of /proc/self/status in megabytes, e.g. "VmRSS" or "VmHWM".
+double statusMegabytes(const char *field)
+{
+    for (const QByteArray &line : readFile(QStringLiteral("/proc/self/status")).split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return 0;
+}
+}
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
+    // The launcher would take an argument for a job file to import.
+    int launcherArgc = 1;
+    QApplication application(launcherArgc, argv);
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
 
     IsolatedEnvironment environment;
     trustTestAuthority();
     HttpsServer server;
     server.keepBodies = false;
-
     const QString job = writeFile(
             environment.path() + QStringLiteral("/big.farbojob"),
             R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
@@ -51,18 +66,36 @@ int main(int argc, char *argv[])
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             message = box->text();
             box->accept();
-            application.quit();
+            QTimer::singleShot(0, &application, [] { QCoreApplication::exit(0); });
         }
     });
     answerer.start(50);
-    QElapsedTimer timer;
-    timer.start();
+    QList<double> lateness;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        lateness.append(qMax(0.0, (now - last) / 1e6 - 5));
+        last = now;
+    });
+    const double idle = statusMegabytes("VmRSS:");
+    clock.start();
+    probe.start(5);
     window.uploadOutput();
-    const double collecting = timer.elapsed() / 1000.0;
     application.exec();
-    std::printf("files collected in %.1f s, %lld MB uploaded in %.1f s; server received %lld body "
-                "bytes; reply: %s\n",
-                collecting, megabytes, timer.elapsed() / 1000.0,
+    const double seconds = clock.elapsed() / 1000.0;
+    std::sort(lateness.begin(), lateness.end());
+    const auto at = [&lateness](double share) {
+        return lateness.value(
+                qMin<qsizetype>(lateness.size() - 1, qsizetype(share * lateness.size())));
+    };
+    std::printf("%lld MB uploaded in %.1f s; event-loop lateness median %.1f ms, p99 %.1f ms, max "
+                "%.1f ms; resident memory %.0f MB before, peak %.0f MB; server received %lld "
+                "body bytes; reply: %s\n",
+                megabytes, seconds, at(0.5), at(0.99), lateness.isEmpty() ? 0.0 : lateness.last(),
+                idle, statusMegabytes("VmHWM:"),
                 server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
                 qPrintable(message));
     return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;

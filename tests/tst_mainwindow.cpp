@@ -4,6 +4,7 @@
 #include "settings/dialogsettings.h"
 #include "testsupport.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -44,6 +46,9 @@ private Q_SLOTS:
     void outcomes();
     void questionsFollowTheJob_data();
     void questionsFollowTheJob();
+    void unsettledFolderAsks_data();
+    void unsettledFolderAsks();
+    void uploadCancelled();
     void runAndStop();
     void stopConfirmedWhileStarting();
     void closeWhileRunningEndsTheGroup_data();
@@ -58,6 +63,9 @@ private:
     // Picks the file in the file dialog; a message box that follows is answered with OK.
     void choose(const QString &path, bool answerMessage = false);
     QString deck() { return writeFile(m_dir + u"/mgo.d12"_s, "deck\n"); }
+    QString jobFile(const QString &title);
+    // Imports a portal job for moltra; with run, runs it once.
+    QString portalJob(const QString &title, bool run);
     void standIn(const QByteArray &body);
     // The status line, with its elapsed time written as "m:ss".
     QString status() const
@@ -338,6 +346,110 @@ void TestMainWindow::questionsFollowTheJob()
     QCOMPARE(closed, close);
     QTest::qWait(100);
     QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+}
+
+QString TestMainWindow::jobFile(const QString &title)
+{
+    const QJsonObject job{ { u"input_file_name"_s, u"a.d12"_s },
+                           { u"input_file_content"_s, u"A\n"_s },
+                           { u"title"_s, title },
+                           { u"user_token"_s, u"token"_s } };
+    return writeFile(m_dir + u'/' + title + u".farbojob"_s, QJsonDocument(job).toJson());
+}
+
+QString TestMainWindow::portalJob(const QString &title, bool run)
+{
+    choose(jobFile(title));
+    if (run) {
+        child("toolButtonStart")->click();
+        if (!QTest::qWaitFor([this] { return child("toolButtonStart")->text() == u"Start"_s; }))
+            qWarning("the job did not end");
+    }
+    return child<QLineEdit>("lineEditWorkDir")->text();
+}
+
+void TestMainWindow::unsettledFolderAsks_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::addColumn<QString>("answer"); // empty: no question
+    QTest::addColumn<bool>("ran");
+    QTest::addColumn<bool>("uploaded");
+    for (const bool close : { true, false }) {
+        const char *what = close ? "close, " : "import, ";
+        for (const QString &answer : { u"Keep folder"_s, u"Discard"_s, u"Cancel"_s })
+            QTest::addRow("%s%s", what, qPrintable(answer)) << close << answer << true << false;
+        QTest::addRow("%snothing ran", what) << close << QString() << false << false;
+        QTest::addRow("%suploaded", what) << close << QString() << true << true;
+    }
+}
+
+void TestMainWindow::unsettledFolderAsks()
+{
+    QFETCH(bool, close);
+    QFETCH(QString, answer);
+    QFETCH(bool, ran);
+    QFETCH(bool, uploaded);
+    standIn("cat\n");
+    const QString folder = portalJob(u"A"_s, ran);
+    HttpsServer server;
+    if (uploaded) {
+        m_window->setUploadUrl(QUrl(server.url()));
+        m_answerer->answer(QMessageBox::Ok);
+        child("toolButtonUpload")->click();
+        QTRY_COMPARE(status(), u"Uploaded to Farbo"_s);
+    }
+    const qsizetype before = m_answerer->shown.size();
+    if (!close)
+        m_answerer->chooseFile(jobFile(u"B"_s));
+    if (!answer.isEmpty()) {
+        m_answerer->act([answer](QWidget *box) {
+            for (QAbstractButton *button : box->findChildren<QAbstractButton *>()) {
+                if (button->text().remove(u'&') == answer)
+                    button->click();
+            }
+        });
+    }
+    if (answer == u"Keep folder"_s)
+        m_answerer->answer(QMessageBox::Ok);
+    bool closed = false;
+    if (close)
+        closed = m_window->close();
+    else
+        child("toolButtonChoose")->click();
+    QCOMPARE(m_answerer->shown.size() - before,
+             answer.isEmpty()                     ? 0
+                     : answer == u"Keep folder"_s ? 2
+                                                  : 1);
+    if (!answer.isEmpty()) {
+        QCOMPARE(m_answerer->shown.at(before).text,
+                 u"The job folder %1 holds results that have not been uploaded."_s.arg(folder));
+    }
+    if (answer == u"Keep folder"_s)
+        QCOMPARE(m_answerer->shown.last().text, u"The job folder is kept: "_s + folder);
+    const bool cancelled = answer == u"Cancel"_s;
+    QCOMPARE(closed, close && !cancelled);
+    QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), close || cancelled ? u"A"_s : u"B"_s);
+    m_window.reset();
+    QCOMPARE(QFile::exists(folder), answer == u"Keep folder"_s);
+}
+
+void TestMainWindow::uploadCancelled()
+{
+    standIn("cat\n");
+    portalJob(u"A"_s, true);
+    HttpsServer server;
+    server.answering = false;
+    m_window->setUploadUrl(QUrl(server.url()));
+    child("toolButtonUpload")->click();
+    QVERIFY(!child("toolButtonUpload")->isEnabled());
+    QTRY_COMPARE(server.requests.size(), 1);
+    m_window->findChild<QProgressDialog *>()->findChild<QPushButton *>()->click();
+    QTRY_COMPARE(status(), u"Upload cancelled"_s);
+    QVERIFY(m_answerer->shown.isEmpty());
+    QVERIFY(child("toolButtonUpload")->isEnabled());
+    // Results not uploaded: closing asks.
+    m_answerer->answer(QMessageBox::Cancel);
+    QVERIFY(!m_window->close());
 }
 
 void TestMainWindow::runAndStop()

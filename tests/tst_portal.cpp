@@ -1,5 +1,5 @@
 #include "httpsserver.h"
-#include "portal/formencoder.h"
+#include "portal/formbody.h"
 #include "portal/jobfileimporter.h"
 #include "portal/uploader.h"
 #include "testsupport.h"
@@ -30,14 +30,13 @@ private Q_SLOTS:
     void encodedBodyDecodesToEveryByte();
     void replyTable_data();
     void replyTable();
-    void uploadReachesThePortal();
-    void untrustedCertificateSendsNothing();
-    void hostNotFoundEndsAfterBoundedTries();
+    void upload_data();
+    void upload();
 
 private:
     QString jobFile(const QJsonObject &job) const;
     QStringList jobFolders() const;
-    Uploader::Outcome upload(Uploader &uploader);
+    QByteArray encodedBody() const;
 
     IsolatedEnvironment m_env;
     QString m_folder;
@@ -191,8 +190,10 @@ void TestPortal::refused()
 
 void TestPortal::encodedBodyDecodesToEveryByte()
 {
-    const QFileInfoList files = FormEncoder::uploadFiles(m_folder);
-    const QByteArray body = FormEncoder::encode(m_identity, files);
+    const QFileInfoList files = FormBody::uploadFiles(m_folder);
+    const FormBody::Plan plan = FormBody::plan(m_identity, files);
+    const QByteArray body = encodedBody();
+    QCOMPARE(body.size(), plan.length);
     // A bare "+" would read as a space, a bare "=" would split an item.
     QVERIFY(!body.contains('+'));
     QVERIFY(body.contains("%3D%3D&") && body.contains("%2B") && body.contains('/'));
@@ -263,7 +264,7 @@ void TestPortal::replyTable()
     QFETCH(bool, success);
     QFETCH(QString, message);
     const auto outcome
-            = Uploader::interpret(QNetworkReply::NetworkError(error), status, body, attempt);
+            = Uploader().interpret(QNetworkReply::NetworkError(error), status, body, attempt);
     QCOMPARE(!outcome, retried);
     if (outcome) {
         QCOMPARE(outcome->success, success);
@@ -271,58 +272,76 @@ void TestPortal::replyTable()
     }
 }
 
-Uploader::Outcome TestPortal::upload(Uploader &uploader)
+QByteArray TestPortal::encodedBody() const
 {
-    QSignalSpy finished(&uploader, &Uploader::finished);
-    uploader.upload(m_folder, m_identity);
-    if (!finished.wait(20000))
-        return { false, u"no outcome"_s };
-    return finished.first().at(0).value<Uploader::Outcome>();
+    FormBody body(FormBody::plan(m_identity, FormBody::uploadFiles(m_folder)));
+    body.open(QIODevice::ReadOnly);
+    return body.readAll();
 }
 
-void TestPortal::uploadReachesThePortal()
+void TestPortal::upload_data()
 {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("received"); // requests that reached the server whole
+    QTest::newRow("portal answers OK") << u"Successfully uploaded job files"_s << 1;
+    QTest::newRow("untrusted certificate") << u"Error uploading files to Farbo server (6)"_s << 0;
+    QTest::newRow("stalled server") << u"The Farbo server did not answer for 1 seconds"_s << 1;
+    QTest::newRow("unreadable file") << u"Unable to read %1/fort.25, so nothing"_s << 0;
+    QTest::newRow("cancelled") << QString() << 0;
+    QTest::newRow("host not found") << u"The Farbo server could not be found after 3 tries."_s << 0;
+}
+
+void TestPortal::upload()
+{
+    QFETCH(QString, message);
+    QFETCH(int, received);
+    const QByteArray tag = QTest::currentDataTag();
     HttpsServer server;
+    server.answering = tag != "stalled server";
     Uploader uploader;
-    uploader.setUrl(QUrl(server.url()));
-    const Uploader::Outcome outcome = upload(uploader);
-    QVERIFY2(outcome.success, qPrintable(outcome.message));
-    QCOMPARE(server.requests.size(), 1);
+    uploader.setUrl(QUrl(tag == "host not found" ? u"https://farbo.invalid/"_s : server.url()));
+    uploader.setTransferTimeout(1000);
+    QSignalSpy tries(uploader.findChild<QNetworkAccessManager *>(),
+                     &QNetworkAccessManager::finished);
+    const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    if (tag == "untrusted certificate") {
+        QSslConfiguration untrusted = trusted;
+        untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());
+        QSslConfiguration::setDefaultConfiguration(untrusted);
+    }
+    if (tag == "unreadable file")
+        QVERIFY(QFile::link(u"/proc/self/mem"_s, m_folder + u"/fort.25"_s));
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+        if (uploader.sent() > 0 && tag == "cancelled")
+            uploader.cancel();
+    });
+    cancel.start(1);
+    QSignalSpy finished(&uploader, &Uploader::finished);
+    uploader.upload(m_folder, m_identity);
+    QVERIFY(uploader.isBusy());
+    QVERIFY(finished.wait(20000));
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    QFile::remove(m_folder + u"/fort.25"_s);
+    QVERIFY(!uploader.isBusy());
+    const auto outcome = finished.first().at(0).value<Uploader::Outcome>();
+    QVERIFY2(
+            outcome.message.startsWith(message.contains(u"%1"_s) ? message.arg(m_folder) : message),
+            qPrintable(outcome.message));
+    QCOMPARE(outcome.cancelled, tag == "cancelled");
+    QCOMPARE(server.requests.size(), received);
+    if (tag == "host not found")
+        QCOMPARE(tries.size(), Uploader::Attempts);
+    if (tag != "portal answers OK")
+        return;
     const HttpsServer::Request &request = server.requests.first();
     QCOMPARE(request.path, QByteArray("/compute/upload/"));
     QCOMPARE(request.headers.value("referer"), server.url().toUtf8());
     QCOMPARE(request.headers.value("content-type"),
              QByteArray("application/x-www-form-urlencoded"));
     QCOMPARE(request.headers.value("accept"), QByteArray("text/plain"));
-    QCOMPARE(request.body, FormEncoder::encode(m_identity, FormEncoder::uploadFiles(m_folder)));
-}
-
-void TestPortal::untrustedCertificateSendsNothing()
-{
-    HttpsServer server;
-    const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
-    QSslConfiguration untrusted = trusted;
-    untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());
-    QSslConfiguration::setDefaultConfiguration(untrusted);
-    Uploader uploader;
-    uploader.setUrl(QUrl(server.url()));
-    const Uploader::Outcome outcome = upload(uploader);
-    QSslConfiguration::setDefaultConfiguration(trusted);
-    QCOMPARE(outcome.message,
-             u"Error uploading files to Farbo server (%1)"_s.arg(
-                     int(QNetworkReply::SslHandshakeFailedError)));
-    QVERIFY(server.requests.isEmpty());
-}
-
-void TestPortal::hostNotFoundEndsAfterBoundedTries()
-{
-    Uploader uploader;
-    uploader.setUrl(QUrl(u"https://farbo.invalid/compute/upload/"_s));
-    QSignalSpy tries(uploader.findChild<QNetworkAccessManager *>(),
-                     &QNetworkAccessManager::finished);
-    const Uploader::Outcome outcome = upload(uploader);
-    QVERIFY(outcome.message.startsWith(u"The Farbo server could not be found after 3 tries."_s));
-    QCOMPARE(tries.size(), Uploader::Attempts);
+    QCOMPARE(request.headers.value("content-length").toLongLong(), request.body.size());
+    QCOMPARE(request.body, encodedBody());
 }
 
 QTEST_GUILESS_MAIN(TestPortal)

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 void MainWindow::chooseFile()
 {
@@ -69,29 +68,4 @@ void MainWindow::changeProgram(const QString &l_program)
 {
     const Program *program = ProgramCatalog::find(l_program);
     ui->spinBoxProcs->setEnabled(program && program->parallel);
-}
-
-void MainWindow::importJobFile(const QString &l_path)
-{
-    ImportedJob job = JobFileImporter::import(l_path);
-    if (!job.ok()) {
-        critical(job.error);
-        return;
-    }
-    adoptJob(std::move(job));
-}
-
-void MainWindow::adoptJob(ImportedJob &&l_job)
-{
-    m_temp_dir = std::move(l_job.folder);
-    m_work_dir = m_temp_dir->path();
-    m_identity = l_job.identity;
-    m_flag_d3 = l_job.flagD3;
-    ui->toolButtonUpload->setEnabled(false);
-    ui->lineEditTitle->setText(l_job.title);
-    loadInputFile(l_job.deck);
-    if (!l_job.program.isEmpty())
-        ui->comboBoxProgram->setCurrentText(l_job.program);
-    if (ui->spinBoxProcs->isEnabled())
-        ui->spinBoxProcs->setValue(l_job.cores);
 }

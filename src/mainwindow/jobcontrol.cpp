@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMovie>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -62,8 +63,11 @@ void MainWindow::startJob()
         return executablePath(ProgramCatalog::find(QStringLiteral("moltra"))->executableKey());
     };
     m_runner->begin(plan);
-    if (enterRunningState())
-        compute();
+    if (!enterRunningState())
+        return;
+    if (m_temp_dir && m_work_dir == m_temp_dir->path())
+        m_settled = false;
+    compute();
 }
 
 bool MainWindow::enterRunningState()
@@ -214,7 +218,7 @@ void MainWindow::requestStop()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A job that ended while the question was open leaves nothing to keep the window for.
-    if (isRunning() && !confirmStop() && isRunning()) {
+    if ((isRunning() && !confirmStop() && isRunning()) || !releaseJobFolder()) {
         event->ignore();
         return;
     }

@@ -149,26 +149,6 @@ void MainWindow::openWorkdir()
         critical(QStringLiteral("Unable to open the folder %1").arg(workdirUrl().toLocalFile()));
 }
 
-void MainWindow::setUploadUrl(const QUrl &l_url)
-{
-    m_uploader->setUrl(l_url);
-}
-
-void MainWindow::uploadOutput()
-{
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_uploader->upload(m_work_dir, m_identity);
-}
-
-void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
-{
-    QGuiApplication::restoreOverrideCursor();
-    if (l_outcome.success)
-        QMessageBox::information(this, windowTitle(), l_outcome.message);
-    else
-        critical(l_outcome.message);
-}
-
 void MainWindow::setStatus(const QString &l_text)
 {
     ui->labelStatus->setText(l_text);

@@ -15,6 +15,7 @@
 
 class OutputPane;
 class QMessageBox;
+class QProgressDialog;
 class QMovie;
 class QSettings;
 class QTemporaryDir;
@@ -81,6 +82,7 @@ private:
     void refreshOutput();
     QString executablePath(const QString &l_key) const;
     void adoptJob(ImportedJob &&l_job);
+    bool releaseJobFolder();
     void critical(const QString &l_text);
 
     QString m_input_file;
@@ -101,6 +103,10 @@ private:
     OutputPane *m_pane = nullptr;
     QElapsedTimer m_job_clock;
     QPointer<QMessageBox> m_question;
+    QPointer<QProgressDialog> m_progress;
+    // The job folder holds nothing that is not on the portal: nothing ran in it since its
+    // import or since its last successful upload.
+    bool m_settled = true;
     bool m_busy_cursor = false;
     bool m_startup_question_queued = false;
 };

@@ -1,11 +1,11 @@
 #include "portal/uploader.h"
 
-#include "portal/formencoder.h"
-
+#include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QtConcurrent/QtConcurrentRun>
 
 Uploader::Uploader(QObject *parent)
     : QObject(parent)
@@ -20,49 +20,109 @@ QUrl Uploader::portalUrl()
 
 void Uploader::upload(const QString &folder, const PortalIdentity &identity)
 {
-    post(folder, identity, 1);
+    if (m_busy)
+        return;
+    m_busy = true;
+    m_cancelled = false;
+    m_sent = 0;
+    m_total = 0;
+    // Every file is read once to know the body's length: away from the window's thread.
+    auto *watcher = new QFutureWatcher<FormBody::Plan>(this);
+    connect(watcher, &QFutureWatcher<FormBody::Plan>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const FormBody::Plan plan = watcher->result();
+        if (m_cancelled)
+            finish({ false, true, QString() });
+        else if (!plan.error.isEmpty())
+            finish({ false, false, plan.error });
+        else
+            post(plan, 1);
+    });
+    watcher->setFuture(QtConcurrent::run([folder, identity] {
+        return FormBody::plan(identity, FormBody::uploadFiles(folder));
+    }));
 }
 
-void Uploader::post(const QString &folder, const PortalIdentity &identity, int attempt)
+void Uploader::cancel()
+{
+    m_cancelled = m_busy;
+    if (m_reply)
+        m_reply->abort();
+}
+
+void Uploader::post(const FormBody::Plan &plan, int attempt)
 {
     QNetworkRequest request(m_url);
     request.setRawHeader("Referer", m_url.toString().toUtf8());
     request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
     request.setRawHeader("Accept", "text/plain");
-    const QByteArray body = FormEncoder::encode(identity, FormEncoder::uploadFiles(folder));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, plan.length);
+    request.setTransferTimeout(m_timeout_ms);
+    auto *body = new FormBody(plan);
+    body->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QNetworkReply *reply = m_manager->post(request, body);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, folder, identity, attempt] {
+    body->setParent(reply);
+    m_reply = reply;
+    connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64 total) {
+        m_sent = sent;
+        m_total = total;
+    });
+    auto answer = std::make_shared<QByteArray>();
+    connect(reply, &QNetworkReply::readyRead, this, [reply, answer] {
+        answer->append(reply->read(qMax<qint64>(0, ReplyLimit - answer->size())));
+        reply->skip(reply->bytesAvailable());
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, plan, attempt, answer] {
         reply->deleteLater();
+        if (reply->isOpen())
+            answer->append(reply->read(qMax<qint64>(0, ReplyLimit - answer->size())));
         const auto outcome = interpret(
                 reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                reply->readAll(), attempt);
+                *answer, attempt);
         if (outcome)
-            Q_EMIT finished(*outcome);
+            finish(*outcome);
         else
-            post(folder, identity, attempt + 1);
+            post(plan, attempt + 1);
     });
 }
 
-std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError error, int status,
-                                                     const QByteArray &body, int attempt)
+void Uploader::finish(const Outcome &outcome)
 {
+    m_busy = false;
+    m_reply = nullptr;
+    Q_EMIT finished(outcome);
+}
+
+std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError error, int status,
+                                                     const QByteArray &body, int attempt) const
+{
+    if (m_cancelled)
+        return Outcome{ false, true, QString() };
     if (error == QNetworkReply::HostNotFoundError) {
         if (attempt < Attempts)
             return std::nullopt;
-        return Outcome{ false,
+        return Outcome{ false, false,
                         QStringLiteral("The Farbo server could not be found after %1 tries. "
                                        "Please check the network connection and upload again.")
                                 .arg(Attempts) };
     }
+    // Not cancelled by the user: the transfer timed out.
+    if (error == QNetworkReply::OperationCanceledError)
+        return Outcome{ false, false,
+                        QStringLiteral("The Farbo server did not answer for %1 seconds, so the "
+                                       "upload was given up. Please upload again later.")
+                                .arg(m_timeout_ms / 1000) };
     if (error != QNetworkReply::NoError)
         return Outcome{
-            false, QStringLiteral("Error uploading files to Farbo server (%1)").arg(int(error))
+            false, false,
+            QStringLiteral("Error uploading files to Farbo server (%1)").arg(int(error))
         };
     if (status != 200)
-        return Outcome{ false, QStringLiteral("Wrong response from Farbo server") };
+        return Outcome{ false, false, QStringLiteral("Wrong response from Farbo server") };
     const QString result
             = QJsonDocument::fromJson(body).object().value(QLatin1String("result")).toString();
     if (result == QLatin1String("OK"))
-        return Outcome{ true, QStringLiteral("Successfully uploaded job files to Farbo server") };
-    return Outcome{ false, QStringLiteral("Error from Farbo server: ") + result };
+        return Outcome{ true, false,
+                        QStringLiteral("Successfully uploaded job files to Farbo server") };
+    return Outcome{ false, false, QStringLiteral("Error from Farbo server: ") + result };
 }

@@ -80,6 +80,8 @@ void HttpsServer::read(QSslSocket *socket)
     if (pending.request.bodySize < pending.expected)
         return;
     requests.append(m_pending.take(socket).request);
+    if (!answering)
+        return;
     socket->write("HTTP/1.1 " + QByteArray::number(m_status)
                   + " Reply\r\nContent-Type: application/json\r\nConnection: close\r\n"
                     "Content-Length: "

@@ -34,6 +34,8 @@ public:
     void setReply(int status, const QByteArray &body);
     // Counts the body bytes but does not keep them, for very large uploads.
     bool keepBodies = true;
+    // Takes requests in but never answers, as a stalled portal does.
+    bool answering = true;
     QList<Request> requests;
 
 private:
@@ -45,10 +47,11 @@ private:
     };
     void read(QSslSocket *socket);
 
-    QSslServer m_server;
     QHash<QSslSocket *, Pending> m_pending;
     int m_status = 200;
     QByteArray m_body = R"({"result":"OK"})";
+    // Last: its connections, which end with it, use the members above.
+    QSslServer m_server;
 };
 
 // A strict application/x-www-form-urlencoded decoder: "+" is a space, "%XX" a byte, and a

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressDialog>
 
 ModalAnswerer::ModalAnswerer()
 {
@@ -42,8 +43,9 @@ void ModalAnswerer::chooseFile(const QString &path)
 void ModalAnswerer::poll()
 {
     QWidget *widget = QApplication::activeModalWidget();
-    // The main window is itself application-modal; only what opens over it is answered.
-    if (!widget || qobject_cast<QMainWindow *>(widget))
+    // The main window is itself application-modal, and a progress dialog asks nothing: only
+    // what opens over them is answered.
+    if (!widget || qobject_cast<QMainWindow *>(widget) || qobject_cast<QProgressDialog *>(widget))
         return;
     if (widget == m_current) {
         // Two seconds open after its answer: close it rather than hang.

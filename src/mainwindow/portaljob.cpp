@@ -1,0 +1,109 @@
+#include "mainwindow/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+void MainWindow::importJobFile(const QString &l_path)
+{
+    ImportedJob job = JobFileImporter::import(l_path);
+    if (!job.ok()) {
+        critical(job.error);
+        return;
+    }
+    // Declined: the new job's folder goes again and the current job stays.
+    if (releaseJobFolder())
+        adoptJob(std::move(job));
+}
+
+void MainWindow::adoptJob(ImportedJob &&l_job)
+{
+    m_temp_dir = std::move(l_job.folder);
+    m_settled = true;
+    m_work_dir = m_temp_dir->path();
+    m_identity = l_job.identity;
+    m_flag_d3 = l_job.flagD3;
+    ui->toolButtonUpload->setEnabled(false);
+    ui->lineEditTitle->setText(l_job.title);
+    loadInputFile(l_job.deck);
+    if (!l_job.program.isEmpty())
+        ui->comboBoxProgram->setCurrentText(l_job.program);
+    if (ui->spinBoxProcs->isEnabled())
+        ui->spinBoxProcs->setValue(l_job.cores);
+}
+
+bool MainWindow::releaseJobFolder()
+{
+    if (!m_temp_dir || m_settled)
+        return true;
+    const QString path = m_temp_dir->path();
+    QMessageBox question(
+            QMessageBox::Warning, windowTitle(),
+            QStringLiteral("The job folder %1 holds results that have not been uploaded.")
+                    .arg(path),
+            QMessageBox::Discard | QMessageBox::Cancel, this);
+    QPushButton *keep = question.addButton(tr("Keep folder"), QMessageBox::AcceptRole);
+    question.setDefaultButton(keep);
+    question.exec();
+    if (question.clickedButton() == keep) {
+        m_temp_dir->setAutoRemove(false);
+        QMessageBox::information(this, windowTitle(),
+                                 QStringLiteral("The job folder is kept: %1").arg(path));
+        return true;
+    }
+    return question.clickedButton() == question.button(QMessageBox::Discard);
+}
+
+void MainWindow::setUploadUrl(const QUrl &l_url)
+{
+    m_uploader->setUrl(l_url);
+}
+
+void MainWindow::uploadOutput()
+{
+    if (m_uploader->isBusy())
+        return;
+    ui->toolButtonUpload->setEnabled(false);
+    m_progress = new QProgressDialog(tr("Uploading job files to Farbo server..."), tr("Cancel"), 0,
+                                     0, this);
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(0);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    connect(m_progress, &QProgressDialog::canceled, m_uploader, &Uploader::cancel);
+    // A modal progress dialog runs the event loop when its value changes, which the network
+    // layer must not meet inside its own signals: the value is shown from a timer of its own.
+    auto *shown = new QTimer(m_progress);
+    connect(shown, &QTimer::timeout, m_progress, [this] {
+        // Kibibytes: the dialog counts in int.
+        m_progress->setMaximum(int(m_uploader->total() / 1024));
+        m_progress->setValue(int(m_uploader->sent() / 1024));
+    });
+    shown->start(100);
+    m_progress->show();
+    setStatus(QStringLiteral("Uploading to Farbo..."));
+    m_uploader->upload(m_work_dir, m_identity);
+}
+
+void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
+{
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->deleteLater();
+    }
+    ui->toolButtonUpload->setEnabled(!m_identity.userToken.isEmpty() && !isRunning());
+    if (l_outcome.cancelled) {
+        setStatus(QStringLiteral("Upload cancelled"));
+    } else if (l_outcome.success) {
+        m_settled = true;
+        setStatus(QStringLiteral("Uploaded to Farbo"));
+        QMessageBox::information(this, windowTitle(), l_outcome.message);
+    } else {
+        setStatus(QStringLiteral("Upload failed"));
+        critical(l_outcome.message);
+    }
+}
