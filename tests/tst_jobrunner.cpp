@@ -175,19 +175,21 @@ void TestJobRunner::steps()
 
 void TestJobRunner::stopReachesTheWholeProcessGroup()
 {
-    // The leader ends at the termination request; its helper ignores it.
+    // The leader and one helper end at the termination request; the other helper ignores it.
     standIn(u"moltra"_s,
+            "sleep 60 &\necho $! > \"$rec.helper\"\n"
             "sh -c 'trap \"\" TERM; echo $$ > \"$0\"; exec sleep 60' \"$rec.child\" &\nwait\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
     m_runner->begin(plan(u"mgo.d12"_s, false));
     m_runner->compute();
     const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
     const qint64 child = waitForPid(m_dir + u"/moltra.child"_s);
-    QVERIFY(processAlive(leader) && processAlive(child));
+    const qint64 helper = waitForPid(m_dir + u"/moltra.helper"_s);
+    QVERIFY(processAlive(leader) && processAlive(child) && processAlive(helper));
     m_runner->stop();
     QCOMPARE(ended.size(), 1);
     QCOMPARE(ended.first().at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
-    QTRY_VERIFY(!processAlive(leader));
+    QTRY_VERIFY(!processAlive(leader) && !processAlive(helper));
     QVERIFY(processAlive(child));
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), JobRunner::StopGraceMs + 2000);
 }
