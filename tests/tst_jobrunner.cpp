@@ -54,10 +54,13 @@ JobPlan TestJobRunner::plan(const QString &deck, bool flagD3)
     plan.workDir = m_dir + u"/work"_s;
     plan.deck = writeFile(plan.workDir + u'/' + deck, "deck of " + deck.toUtf8() + '\n');
     plan.flagD3 = flagD3;
-    plan.executable = m_dir + (flagD3 ? u"/package/evalix"_s : u"/package/moltra"_s);
+    const QString program = flagD3 ? u"evalix"_s : u"moltra"_s;
+    plan.command = { program, m_dir + u"/package/"_s + program, {} };
     plan.output = plan.workDir + (flagD3 ? u"/mgo.outp"_s : u"/mgo.out"_s);
     plan.stepCount = flagD3 ? 2 : 1;
-    plan.moltraExecutable = [this] { return m_dir + u"/package/moltra"_s; };
+    plan.moltraCommand = [this] {
+        return StepCommand{ u"moltra"_s, m_dir + u"/package/moltra"_s, {} };
+    };
     return plan;
 }
 
@@ -124,7 +127,7 @@ void TestJobRunner::steps()
         standIn(u"moltra"_s, moltra);
     standIn(u"evalix"_s, "echo EVALIX output\n");
     JobPlan job = plan(flagD3 ? u"mgo.scf.d3"_s : u"mgo.scf.d12"_s, flagD3);
-    job.executable = job.workDir + u"/../package/"_s + (flagD3 ? u"evalix"_s : u"moltra"_s);
+    job.command.program = job.workDir + u"/../package/"_s + job.command.name;
     writeFile(job.workDir + u"/mgo.d12"_s, "companion deck\n");
     if (fort9AtStart)
         writeFile(job.workDir + u"/fort.9"_s, "wf\n");

@@ -49,6 +49,8 @@ private Q_SLOTS:
     void unsettledFolderAsks_data();
     void unsettledFolderAsks();
     void uploadCancelled();
+    void parallelJobs_data();
+    void parallelJobs();
     void runAndStop();
     void stopConfirmedWhileStarting();
     void closeWhileRunningEndsTheGroup_data();
@@ -179,13 +181,16 @@ void TestMainWindow::settingsDialog()
     writeScript(chosen + u"/Pmoltra"_s, "exit 0\n");
     QStringList labels;
     const auto read = [&labels](QWidget *dialog) {
-        for (const char *name : { "labelMoltra", "labelEvalix", "labelPmoltra", "labelZetrel" })
+        for (const char *name :
+             { "labelMoltra", "labelEvalix", "labelPmoltra", "labelZetrel", "labelMpiLauncher" })
             labels << dialog->findChild<QLabel *>(QLatin1String(name))->text().section(u'>', 1, 1);
     };
     m_answerer->act([&](QWidget *dialog) {
         read(dialog);
         m_answerer->chooseFile(chosen);
         dialog->findChild<QPushButton *>(u"buttonChangeMoltraDir"_s)->click();
+        dialog->findChild<QLineEdit *>(u"editMpiLauncher"_s)->setText(u"sh"_s);
+        dialog->findChild<QLineEdit *>(u"editMpiArguments"_s)->setText(u"--oversubscribe"_s);
         read(dialog);
         dialog->findChild<QDialogButtonBox *>()
                 ->button(QDialogButtonBox::StandardButton(button))
@@ -193,11 +198,16 @@ void TestMainWindow::settingsDialog()
     });
     m_window->changeSettings();
     const QString na = u"Not available on this platform</font"_s;
+    const QString found = u"Found!</font"_s;
+    const QString missing = u"Not found!</font"_s;
     QCOMPARE(labels,
-             QStringList({ u"Not found!</font"_s, u"Not found!</font"_s, na, na,
-                           u"Not found!</font"_s, u"Found!</font"_s, na, na }));
-    QCOMPARE(storedSetting(u"moltraDir"_s),
-             button == QDialogButtonBox::Ok ? chosen : m_dir + u"/package"_s);
+             QStringList({ missing, missing, missing, na,
+                           QFile::exists(u"/usr/bin/mpirun"_s) ? found : missing, missing, found,
+                           found, na, found }));
+    const bool ok = button == QDialogButtonBox::Ok;
+    QCOMPARE(storedSetting(u"moltraDir"_s), ok ? chosen : m_dir + u"/package"_s);
+    QCOMPARE(storedSetting(u"mpiLauncher"_s), ok ? u"sh"_s : QString());
+    QCOMPARE(storedSetting(u"mpiArguments"_s), ok ? u"--oversubscribe"_s : QString());
 }
 
 void TestMainWindow::refusedChoicesChangeNothing_data()
@@ -457,6 +467,79 @@ void TestMainWindow::uploadCancelled()
     // Results not uploaded: closing asks.
     m_answerer->answer(QMessageBox::Cancel);
     QVERIFY(!m_window->close());
+}
+
+void TestMainWindow::parallelJobs_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("installed"); // demo programs in the package folder
+    QTest::addColumn<QString>("launcher");
+    QTest::addColumn<QString>("expectedStatus");
+    QTest::addColumn<QString>("output"); // where " RUNNING ON 2 PROCESSES" must stand
+    const QStringList all{ u"moltra"_s, u"evalix"_s, u"Pmoltra"_s, u"Pevalix"_s };
+    QTest::newRow("Pmoltra on 2 cores")
+            << u"Pmoltra"_s << all << u"mpirun"_s << u"Finished in m:ss"_s << u"mgo.out"_s;
+    QTest::newRow("Pevalix runs Pmoltra first")
+            << u"Pevalix"_s << all << u"mpirun"_s << u"Finished in m:ss"_s
+            << u"mgo.outp.out mgo.outp"_s;
+    QTest::newRow("MPPmoltra not installed")
+            << u"MPPmoltra"_s << all << u"mpirun"_s
+            << u"MPPmoltra is not installed: running moltra on one core, m:ss"_s << QString();
+    QTest::newRow("launcher missing") << u"Pmoltra"_s << all << u"no-such-mpirun"_s
+                                      << u"Could not start no-such-mpirun"_s << QString();
+    QTest::newRow("stopped") << u"Pmoltra"_s << all << u"mpirun"_s << u"Stopped after m:ss"_s
+                             << QString();
+}
+
+void TestMainWindow::parallelJobs()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, installed);
+    QFETCH(QString, launcher);
+    QFETCH(QString, expectedStatus);
+    QFETCH(QString, output);
+    const QString package = m_dir + u"/package/"_s;
+    for (const QString &name : installed)
+        QVERIFY(QFile::link(QStringLiteral(MOLTRA_DEMO_DIR "/") + name, package + name));
+    storeSetting(u"mpiLauncher"_s, launcher);
+    storeSetting(u"mpiArguments"_s, u"--allow-run-as-root --oversubscribe"_s);
+    const QString deck = program.endsWith(u"evalix"_s) ? u"/mgo.d3"_s : u"/mgo.d12"_s;
+    writeFile(m_dir + u"/mgo.d12"_s, "MgO\nEND\n");
+    choose(writeFile(m_dir + deck, "MgO bands\nEND\n"));
+    child<QComboBox>("comboBoxProgram")->setCurrentText(program);
+    child<QSpinBox>("spinBoxProcs")->setValue(2);
+    const bool stop = expectedStatus.startsWith(u"Stopped"_s);
+    if (launcher != u"mpirun"_s)
+        m_answerer->answer(QMessageBox::Ok);
+    child("toolButtonStart")->click();
+    if (expectedStatus.contains(u"not installed"_s)) {
+        QTRY_COMPARE(status(), expectedStatus);
+        expectedStatus = u"Finished in m:ss"_s;
+    }
+    // The ranks are the processes that run the parallel build from the package folder.
+    const auto ranks = [package, program] {
+        QList<qint64> pids;
+        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+            const QByteArray line = readFile(u"/proc/"_s + pid + u"/cmdline"_s);
+            if (line.startsWith(QFile::encodeName(package + program) + '\0')
+                && processAlive(pid.toLongLong()))
+                pids << pid.toLongLong();
+        }
+        return pids;
+    };
+    if (stop) {
+        QTRY_COMPARE(ranks().size(), 2);
+        m_answerer->answer(QMessageBox::Yes);
+        child("toolButtonStart")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ranks().size(), 0, JobRunner::StopGraceMs + 2000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(child("toolButtonStart")->text(), u"Start"_s, 30000);
+    QCOMPARE(status(), expectedStatus);
+    for (const QString &name : output.split(u' ', Qt::SkipEmptyParts))
+        QVERIFY2(readFile(m_dir + u'/' + name).contains(" RUNNING ON 2 PROCESSES\n"),
+                 qPrintable(name));
+    if (launcher != u"mpirun"_s)
+        QVERIFY(firstMessage().endsWith(u"no-such-mpirun is not an executable file"_s));
 }
 
 void TestMainWindow::runAndStop()

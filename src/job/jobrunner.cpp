@@ -83,6 +83,15 @@ void removeIfEmpty(const QString &path)
 
 }
 
+QString JobRunner::findExecutable(const QString &program)
+{
+    const QString path = program.contains(QLatin1Char('/'))
+            ? program
+            : QStandardPaths::findExecutable(program);
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable() ? path : QString();
+}
+
 JobRunner::JobRunner(QObject *parent)
     : QObject(parent)
 { }
@@ -115,33 +124,31 @@ void JobRunner::compute()
     const QString workDir = m_plan.workDir + QLatin1Char('/');
     if (!m_plan.flagD3) {
         m_step = 1;
-        execute(m_plan.deck, m_plan.output, m_plan.executable,
+        execute(m_plan.deck, m_plan.output, m_plan.command,
                 QStringLiteral("Unable to start the .d12 job: "));
     } else if (QFile::exists(workDir + QStringLiteral("fort.9"))) {
         m_step = 2;
-        execute(m_plan.deck, m_plan.output, m_plan.executable,
+        execute(m_plan.deck, m_plan.output, m_plan.command,
                 QStringLiteral("Unable to start the .d3 job: "));
     } else {
         m_step = 1;
         execute(workDir + QFileInfo(m_plan.deck).baseName() + QStringLiteral(".d12"),
-                m_plan.output + QStringLiteral(".out"), m_plan.moltraExecutable(),
+                m_plan.output + QStringLiteral(".out"), m_plan.moltraCommand(),
                 QStringLiteral("Unable to start the .d12 job: "));
     }
 }
 
-void JobRunner::execute(const QString &inputFile, const QString &outputFile, const QString &program,
-                        const QString &failure)
+void JobRunner::execute(const QString &inputFile, const QString &outputFile,
+                        const StepCommand &command, const QString &failure)
 {
-    m_program = QFileInfo(program).fileName();
+    m_command = command;
+    const QString &program = command.program;
     m_output_file = outputFile;
     Q_EMIT stepStarted(m_step, outputFile);
     // Checked before the output is opened, so that a start that cannot succeed leaves the
     // output of an earlier run as it was.
-    const QString executable = program.contains(QLatin1Char('/'))
-            ? program
-            : QStandardPaths::findExecutable(program);
-    const QFileInfo info(executable);
-    if (!info.isFile() || !info.isExecutable()) {
+    const QString executable = findExecutable(program);
+    if (executable.isEmpty()) {
         failedToStart(failure, QStringLiteral("%1 is not an executable file").arg(program));
         return;
     }
@@ -174,7 +181,7 @@ void JobRunner::execute(const QString &inputFile, const QString &outputFile, con
         if (process == m_process)
             stepDone();
     });
-    process->start(executable, {}, QIODevice::ReadWrite);
+    process->start(executable, command.arguments, QIODevice::ReadWrite);
     forgetEndedGroups();
     if (process->processId() > 0)
         m_groups.append(process->processId());
@@ -182,7 +189,7 @@ void JobRunner::execute(const QString &inputFile, const QString &outputFile, con
 
 void JobRunner::failedToStart(const QString &failure, const QString &error)
 {
-    end(Ending::FailedToStart, m_program, failure + error);
+    end(Ending::FailedToStart, QFileInfo(m_command.program).fileName(), failure + error);
 }
 
 void JobRunner::stepDone()
@@ -195,12 +202,15 @@ void JobRunner::stepDone()
     QString reason;
     if (process->exitStatus() == QProcess::CrashExit)
         reason = QStringLiteral("%1 was killed by %2")
-                         .arg(m_program, signalName(process->exitCode()));
+                         .arg(m_command.name, signalName(process->exitCode()));
     else if (process->exitCode() != 0)
-        reason = QStringLiteral("%1 exited with code %2").arg(m_program).arg(process->exitCode());
+        reason = QStringLiteral("%1 exited with code %2")
+                         .arg(m_command.name)
+                         .arg(process->exitCode());
     if (!reason.isEmpty()) {
-        QString message = QStringLiteral("%1 (%2) %3.")
-                                  .arg(m_program, stepText, reason.mid(m_program.size() + 1));
+        QString message
+                = QStringLiteral("%1 (%2) %3.")
+                          .arg(m_command.name, stepText, reason.mid(m_command.name.size() + 1));
         const QString errorFile = errorFileOf(m_output_file);
         const QString lines = lastLines(errorFile);
         if (!lines.isEmpty())
@@ -210,7 +220,7 @@ void JobRunner::stepDone()
         end(Ending::Finished);
     } else if (!QFile::exists(m_plan.workDir + QStringLiteral("/fort.9"))) {
         // Running the MOLTRA step again would end the same way.
-        end(Ending::NoFort9, m_program + QStringLiteral(" left no fort.9"),
+        end(Ending::NoFort9, m_command.name + QStringLiteral(" left no fort.9"),
             QStringLiteral("The MOLTRA step ended without leaving fort.9 in the working "
                            "directory, so the EVALIX step cannot run."));
     } else {

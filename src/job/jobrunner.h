@@ -4,10 +4,19 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class QProcess;
+
+// What one step starts: a program with its arguments, under the name the user knows it by.
+struct StepCommand
+{
+    QString name;
+    QString program;
+    QStringList arguments;
+};
 
 // What a job runs, fixed when it starts.
 struct JobPlan
@@ -16,11 +25,11 @@ struct JobPlan
     QString workDir;
     // An EVALIX deck: the job may first run MOLTRA on the companion .d12 deck.
     bool flagD3 = false;
-    QString executable;
+    StepCommand command;
     QString output;
     int stepCount = 1;
     // Step 1 of an EVALIX job looks up the MOLTRA executable when the step starts.
-    std::function<QString()> moltraExecutable;
+    std::function<StepCommand()> moltraCommand;
 };
 
 // Runs the steps of one job at a time, each as a child process in its own process group with
@@ -50,20 +59,24 @@ public:
         return outputFile + QStringLiteral(".err");
     }
 
+    // The executable file that a program path or a bare name on PATH stands for, or empty.
+    static QString findExecutable(const QString &program);
+
     explicit JobRunner(QObject *parent = nullptr);
     ~JobRunner() override;
 
     bool isRunning() const { return m_running; }
     int step() const { return m_step; }
     int stepCount() const { return m_plan.stepCount; }
-    QString program() const { return m_program; }
+    // The name of the running step's program.
+    QString program() const { return m_command.name; }
     QString outputFile() const { return m_output_file; }
 
     // Makes the job current; nothing runs before compute().
     void begin(const JobPlan &plan);
     // Launches the step that is due.
     void compute();
-    void execute(const QString &inputFile, const QString &outputFile, const QString &program,
+    void execute(const QString &inputFile, const QString &outputFile, const StepCommand &command,
                  const QString &failure);
     // Takes in the end of the running step's process: the next step, or the job's end.
     void stepDone();
@@ -83,7 +96,7 @@ private:
     JobPlan m_plan;
     bool m_running = false;
     int m_step = 0;
-    QString m_program;
+    StepCommand m_command;
     QString m_output_file;
     QProcess *m_process = nullptr;
     // Process groups of this runner's steps, with members possibly left after their leader.

@@ -1,7 +1,7 @@
 #include "mainwindow/mainwindow.h"
 
-#include "job/programcatalog.h"
 #include "mainwindow/outputpane.h"
+#include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMovie>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -51,17 +52,26 @@ void MainWindow::startJob()
                          .arg(program->name, QFileInfo(m_input_file).fileName()));
         return;
     }
+    const int cores = ui->spinBoxProcs->value();
+    QString fallback;
     JobPlan plan;
+    plan.command = stepCommand(*program, cores, &fallback);
+    if (program->parallel && plan.command.name == program->name && cores < 1) {
+        critical(QStringLiteral("%1 needs at least one core. Choose the number of cores.")
+                         .arg(program->name));
+        return;
+    }
     plan.deck = m_input_file;
     plan.workDir = m_work_dir;
     plan.flagD3 = m_flag_d3;
-    plan.executable = executablePath(program->executableKey());
     plan.output = m_work_dir + QLatin1Char('/') + QFileInfo(m_input_file).baseName()
             + program->outputSuffix;
     plan.stepCount = program->stepCount;
-    plan.moltraExecutable = [this] {
-        return executablePath(ProgramCatalog::find(QStringLiteral("moltra"))->executableKey());
-    };
+    // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
+    const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
+                                                                   : QStringLiteral("moltra"));
+    plan.moltraCommand = [this, moltra, cores] { return stepCommand(*moltra, cores, nullptr); };
+    m_job_note = fallback;
     m_runner->begin(plan);
     if (!enterRunningState())
         return;
@@ -116,15 +126,37 @@ void MainWindow::compute()
     m_runner->compute();
 }
 
+StepCommand MainWindow::stepCommand(const Program &l_program, int l_cores,
+                                    QString *l_fallback) const
+{
+    const QString parallel = executablePath(l_program.binaryKey());
+    if (l_program.parallel && !JobRunner::findExecutable(parallel).isEmpty()) {
+        QStringList arguments{ SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption),
+                               QString::number(l_cores) };
+        arguments += QProcess::splitCommand(
+                SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiArguments));
+        arguments.append(parallel);
+        return { l_program.name, SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiLauncher),
+                 arguments };
+    }
+    if (l_program.parallel && l_fallback) {
+        *l_fallback = QStringLiteral("%1 is not installed: running %2 on one core")
+                              .arg(l_program.name, l_program.serial);
+    }
+    return { l_program.serial, executablePath(l_program.executableKey()), {} };
+}
+
 void MainWindow::execute_d12(QString l_input_file, QString l_output_file, QString l_program)
 {
-    m_runner->execute(l_input_file, l_output_file, l_program,
+    m_runner->execute(l_input_file, l_output_file,
+                      { QFileInfo(l_program).fileName(), l_program, {} },
                       QStringLiteral("Unable to start the .d12 job: "));
 }
 
 void MainWindow::execute_d3(QString l_input_file, QString l_output_file, QString l_program)
 {
-    m_runner->execute(l_input_file, l_output_file, l_program,
+    m_runner->execute(l_input_file, l_output_file,
+                      { QFileInfo(l_program).fileName(), l_program, {} },
                       QStringLiteral("Unable to start the .d3 job: "));
 }
 
@@ -165,10 +197,14 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
 void MainWindow::updateProgress()
 {
     refreshOutput();
-    setStatus(QStringLiteral("Step %1 of %2: %3, %4")
-                      .arg(m_runner->step())
-                      .arg(m_runner->stepCount())
-                      .arg(m_runner->program(), elapsedText(m_job_clock.elapsed())));
+    const QString elapsed = elapsedText(m_job_clock.elapsed());
+    if (!m_job_note.isEmpty())
+        setStatus(m_job_note + QStringLiteral(", ") + elapsed);
+    else
+        setStatus(QStringLiteral("Step %1 of %2: %3, %4")
+                          .arg(m_runner->step())
+                          .arg(m_runner->stepCount())
+                          .arg(m_runner->program(), elapsed));
     QCoreApplication::processEvents();
 }
 

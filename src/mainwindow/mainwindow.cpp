@@ -128,8 +128,10 @@ void MainWindow::changeSettings()
 {
     DialogSettings dialog(this, m_settings);
     dialog.setDirectory(SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir));
-    if (dialog.exec() == QDialog::Accepted)
-        m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
+    dialog.storeLauncherSettings();
 }
 
 QString MainWindow::executablePath(const QString &l_key) const

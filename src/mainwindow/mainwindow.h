@@ -3,6 +3,7 @@
 
 #include "job/jobrunner.h"
 #include "job/outputfollower.h"
+#include "job/programcatalog.h"
 #include "portal/jobfileimporter.h"
 #include "portal/uploader.h"
 
@@ -81,6 +82,7 @@ private:
     void popBusyCursor();
     void refreshOutput();
     QString executablePath(const QString &l_key) const;
+    StepCommand stepCommand(const Program &l_program, int l_cores, QString *l_fallback) const;
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
     void critical(const QString &l_text);
@@ -103,6 +105,8 @@ private:
     OutputPane *m_pane = nullptr;
     QElapsedTimer m_job_clock;
     QPointer<QMessageBox> m_question;
+    // Said while the job runs: a parallel build that is not installed runs serially.
+    QString m_job_note;
     QPointer<QProgressDialog> m_progress;
     // The job folder holds nothing that is not on the portal: nothing ran in it since its
     // import or since its last successful upload.

@@ -1,6 +1,7 @@
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 
+#include "job/jobrunner.h"
 #include "job/programcatalog.h"
 #include "ui_dialogsettings.h"
 
@@ -23,6 +24,23 @@ QString DialogSettings::executableSuffix()
 #endif
 }
 
+bool DialogSettings::parallelBuildsRun()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return true;
+#endif
+}
+
+void DialogSettings::checkLauncher()
+{
+    const QString launcher = ui->editMpiLauncher->text();
+    ui->labelMpiLauncher->setText(
+            launcher + QStringLiteral(": ")
+            + (JobRunner::findExecutable(launcher).isEmpty() ? NotFound : Found));
+}
+
 void DialogSettings::checkBinaries()
 {
     const QString directory = ui->editMoltraDir->text();
@@ -31,9 +49,9 @@ void DialogSettings::checkBinaries()
                                           + program.name.mid(1));
         if (!label)
             continue;
-        // The launcher runs only the serial builds, so the others are never looked for.
+        // No deck runs zetrel; the parallel builds run through MPI, which Windows lacks here.
         QString state = NotAvailable;
-        if (!program.parallel && !program.deckSuffix.isEmpty()) {
+        if (!program.deckSuffix.isEmpty() && (!program.parallel || parallelBuildsRun())) {
             const QString path = directory + QLatin1Char('/')
                     + SettingsKeys::stringValue(*m_settings, program.binaryKey())
                     + executableSuffix();

@@ -1,8 +1,10 @@
 #include "settings/dialogsettings.h"
 
+#include "settings/settingskeys.h"
 #include "ui_dialogsettings.h"
 
 #include <QFileDialog>
+#include <QSettings>
 
 DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
     : QDialog(parent)
@@ -12,6 +14,20 @@ DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
     ui->setupUi(this);
     connect(ui->buttonChangeMoltraDir, &QPushButton::clicked, this,
             &DialogSettings::changeMoltraDir);
+    ui->editMpiLauncher->setText(SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiLauncher));
+    ui->editMpiArguments->setText(
+            SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiArguments));
+    ui->editMpiCoresOption->setText(
+            SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption));
+    connect(ui->editMpiLauncher, &QLineEdit::textChanged, this, &DialogSettings::checkLauncher);
+    checkLauncher();
+}
+
+void DialogSettings::storeLauncherSettings()
+{
+    m_settings->setValue(SettingsKeys::MpiLauncher, ui->editMpiLauncher->text());
+    m_settings->setValue(SettingsKeys::MpiArguments, ui->editMpiArguments->text());
+    m_settings->setValue(SettingsKeys::MpiCoresOption, ui->editMpiCoresOption->text());
 }
 
 DialogSettings::~DialogSettings()

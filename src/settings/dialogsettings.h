@@ -20,9 +20,14 @@ public:
     void setDirectory(const QString &directory);
     QString directory() const;
     void checkBinaries();
+    void checkLauncher();
+    // Stores the MPI launcher's settings as the dialog shows them.
+    void storeLauncherSettings();
 
     // Appended to an executable's name when looking for it: ".exe" on Windows, nothing elsewhere.
     static QString executableSuffix();
+    // Whether the parallel builds run on this platform, through an MPI launcher.
+    static bool parallelBuildsRun();
 
 public Q_SLOTS:
     void changeMoltraDir();

@@ -16,7 +16,12 @@ void seedExecutableNames(QSettings &settings)
 
 QString stringValue(const QSettings &settings, const QString &key)
 {
-    return settings.value(key).toString();
+    QString fallback;
+    if (key == MpiLauncher)
+        fallback = QStringLiteral("mpirun");
+    else if (key == MpiCoresOption)
+        fallback = QStringLiteral("-n");
+    return settings.value(key, fallback).toString();
 }
 
 }

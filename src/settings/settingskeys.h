@@ -10,11 +10,16 @@ namespace SettingsKeys {
 inline const QString Organization = QStringLiteral("quillmoor");
 inline const QString Application = QStringLiteral("MOLTRA Farbo Starter");
 inline const QString MoltraDir = QStringLiteral("moltraDir");
+// How the parallel builds are started: the MPI launcher, its extra arguments (split as a shell
+// would) and the option that takes the number of processes.
+inline const QString MpiLauncher = QStringLiteral("mpiLauncher");
+inline const QString MpiArguments = QStringLiteral("mpiArguments");
+inline const QString MpiCoresOption = QStringLiteral("mpiCoresOption");
 
 // Writes the bare program name into every executable key that is absent or empty.
 void seedExecutableNames(QSettings &settings);
 
-// A key's value as a string; absent keys read as empty.
+// A key's value as a string; absent keys read as empty, the MPI keys as their defaults.
 QString stringValue(const QSettings &settings, const QString &key);
 
 }
