@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Follows an output file that grows by 64 KiB per tick up to 100 MB in the real window and
 // prints, per file size, the GUI-thread time of a tick: the whole-file approach (re-read,
 // re-decode and replace the whole pane) for reference, and the launcher's own tick.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Uploads a job folder holding one large file from the real window to a local HTTPS server in
 // the same process, and prints the time it took, the event loop's lateness meanwhile (measured
 // by a 5 ms timer) and the process's resident memory before and at its peak.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and sanitizers for every target of the project.
 add_library(moltra_build_flags INTERFACE)
 target_compile_options(moltra_build_flags INTERFACE -Wall -Wextra)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demo EVALIX: needs fort.9 from a MOLTRA run, then prints a made-up band structure.
 #include "demopackage.h"
 

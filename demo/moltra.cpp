@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demo MOLTRA: echoes the deck, converges a pretend SCF and leaves fort.9.
 #include "demopackage.h"
 

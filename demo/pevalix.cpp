@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demo parallel EVALIX: as the serial one, on every rank, with rank 0 writing.
 #include "demopackage.h"
 

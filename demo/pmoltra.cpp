@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Demo parallel MOLTRA (also the MPPmoltra build): the ranks share each cycle's work; rank 0
 // reads the deck, writes the output and leaves fort.9.
 #include "demopackage.h"

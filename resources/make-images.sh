@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the launcher's images with ImageMagick. Run it again after changing a picture here;
 # the images it writes are committed, so building needs no ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")"
-command -v convert >/dev/null || { echo "make-images.sh needs ImageMagick (apt-get install imagemagick)" >&2; exit 1; }
+for tool in convert rsvg-convert; do
+    command -v $tool >/dev/null \
+        || { echo "make-images.sh needs ImageMagick and rsvg-convert (apt-get install imagemagick librsvg2-bin)" >&2; exit 1; }
+done
 
 # Application icon: a dark sphere patterned with white discs.
 convert -size 128x128 radial-gradient:'#4a5a78'-'#0b1020' \
@@ -26,21 +30,24 @@ convert -size 48x48 xc:none -fill '#c62828' -stroke white -strokewidth 2 \
     -draw 'polygon 16,2 32,2 46,16 46,32 32,46 16,46 2,32 2,16' \
     -stroke none -fill white -draw 'rectangle 11,21 37,27' -define png:color-type=6 stop.png
 
-# Busy indicator: twelve dots, one bright dot running round.
+# Busy indicator: twelve dots, one bright dot running round. A GIF has no partial transparency,
+# so the frames are drawn on the colour of the panel that shows them, four times larger and then
+# scaled down, which smooths the dots' edges against that colour.
+panel='#ececec'
 frames=()
 for i in $(seq 0 11); do
     args=()
     for j in $(seq 0 11); do
         angle=$(awk -v j="$j" 'BEGIN { print j * 3.14159265 / 6 }')
-        x=$(awk -v a="$angle" 'BEGIN { printf "%d", 96 + 62 * sin(a) }')
-        y=$(awk -v a="$angle" 'BEGIN { printf "%d", 96 - 62 * cos(a) }')
+        x=$(awk -v a="$angle" 'BEGIN { printf "%d", 4 * (96 + 62 * sin(a)) }')
+        y=$(awk -v a="$angle" 'BEGIN { printf "%d", 4 * (96 - 62 * cos(a)) }')
         age=$(( (i - j + 12) % 12 ))
         shade=$(( 40 + age * 17 ))
-        r=$(( 14 - age / 2 ))
+        r=$(( 4 * (14 - age / 2) ))
         args+=(-fill "rgb($shade,$(( 90 + age * 12 )),$(( 200 - age * 5 )))" -draw "circle $x,$y $((x + r)),$y")
     done
     f=$(mktemp --suffix=.png)
-    convert -size 193x192 xc:'#efefef' "${args[@]}" "$f"
+    convert -size 772x768 xc:"$panel" "${args[@]}" -resize 193x192 "$f"
     frames+=("$f")
 done
 convert -delay 8 -loop 0 -dispose previous "${frames[@]}" loader.gif
@@ -63,3 +70,36 @@ convert -size 32x32 xc:none -fill '#546e7a' \
 
 # No time stamps in the files, so that drawing them again changes nothing.
 mogrify -strip icon.png play.png stop.png logo.png icons/res/settings_32.png
+
+# Desktop icon: the application icon as a scalable drawing, and rendered at the usual sizes of
+# the hicolor theme.
+id=org.quillmoor.MoltraFarboStarter
+mkdir -p icons/hicolor/scalable/apps
+cat > icons/hicolor/scalable/apps/$id.svg <<'SVG'
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 128 128">
+  <defs>
+    <radialGradient id="sphere" cx="0.4" cy="0.35" r="0.7">
+      <stop offset="0" stop-color="#4a5a78"/>
+      <stop offset="1" stop-color="#0b1020"/>
+    </radialGradient>
+  </defs>
+  <circle cx="64" cy="64" r="62" fill="url(#sphere)"/>
+  <g fill="#ffffff" fill-opacity="0.92">
+    <circle cx="64" cy="40" r="12"/>
+    <circle cx="38" cy="70" r="10"/>
+    <circle cx="90" cy="70" r="10"/>
+    <circle cx="64" cy="94" r="8"/>
+    <circle cx="42" cy="36" r="5"/>
+    <circle cx="86" cy="36" r="5"/>
+    <circle cx="24" cy="52" r="4"/>
+    <circle cx="104" cy="52" r="4"/>
+    <circle cx="64" cy="66" r="4"/>
+  </g>
+  <ellipse cx="46" cy="30" rx="18" ry="10" fill="#ffffff" fill-opacity="0.25"/>
+</svg>
+SVG
+for size in 16 24 32 48 64 128 256; do
+    mkdir -p icons/hicolor/${size}x${size}/apps
+    rsvg-convert -w $size -h $size icons/hicolor/scalable/apps/$id.svg \
+        | convert - -define png:color-type=6 -strip icons/hicolor/${size}x${size}/apps/$id.png
+done

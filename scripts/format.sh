@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Formats the C++ sources in place with .clang-format; with --check, only reports what differs.
 set -euo pipefail
 cd "$(dirname "$0")/.."

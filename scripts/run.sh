@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and starts the launcher. Extra arguments go to the launcher
 # (for example a .farbojob file). Without a display it runs under a virtual one,
 # saves a screenshot to build/launcher.png and ends after a few seconds.
@@ -14,6 +15,8 @@ echo "No display found: running the launcher under Xvfb and saving a screenshot 
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$0" "${@}" & pid=$!
     sleep 4
-    import -window root build/launcher.png
+    # The launcher window alone, not the whole virtual screen around it.
+    window=$(xwininfo -root -tree | awk "/\"MOLTRA Farbo Starter\": .* 809x726/ { print \$1; exit }")
+    import -window "${window:-root}" build/launcher.png
     kill "$pid"' "$launcher" "$@"
 echo "Screenshot: build/launcher.png"

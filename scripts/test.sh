@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and runs all tests: once in a normal build and once under
 # AddressSanitizer and UndefinedBehaviorSanitizer. MOLTRA_WARNINGS_AS_ERRORS=ON (as in CI)
 # makes every compiler warning fail the build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "httpsserver.h"
 #include "mainwindow/mainwindow.h"
 #include "modalanswerer.h"
@@ -56,6 +57,8 @@ private Q_SLOTS:
     void closeWhileRunningEndsTheGroup_data();
     void closeWhileRunningEndsTheGroup();
     void folderUrl();
+    void commandLine_data();
+    void commandLine();
 
 private:
     template <typename T = QToolButton> T *child(const char *name) const
@@ -626,5 +629,48 @@ void TestMainWindow::folderUrl()
     QCOMPARE(firstMessage(), u"Unable to open the folder "_s + folder);
 }
 
-QTEST_MAIN(TestMainWindow)
+// The launcher reads its command line from the application; the tests set it, apart from
+// the test runner's own arguments.
+static int launcherArgc = 1;
+static char *launcherArgv[3] = { nullptr, nullptr, nullptr };
+
+void TestMainWindow::commandLine_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("deck") << u"mgo.d12"_s << u"deck\n"_s;
+    QTest::newRow("job file") << u"a.farbojob"_s << u"From the portal"_s;
+    QTest::newRow("job file of another suffix") << u"a.json"_s << u"From the portal"_s;
+}
+
+void TestMainWindow::commandLine()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    const QString path = m_dir + u'/' + name;
+    if (name == u"mgo.d12"_s)
+        deck();
+    else
+        writeFile(path,
+                  QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"a.d12"_s },
+                                             { u"title"_s, title },
+                                             { u"user_token"_s, u"t"_s } })
+                          .toJson());
+    const QByteArray argument = QFile::encodeName(path);
+    launcherArgv[1] = const_cast<char *>(argument.constData());
+    launcherArgc = 2;
+    m_window = std::make_unique<MainWindow>();
+    launcherArgc = 1;
+    QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), title);
+    QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text() == m_dir, name == u"mgo.d12"_s);
+    QVERIFY(child("toolButtonStart")->isEnabled());
+}
+
+int main(int argc, char *argv[])
+{
+    launcherArgv[0] = argv[0];
+    QApplication application(launcherArgc, launcherArgv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_mainwindow.moc"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
 #include "mainwindow/outputpane.h"
@@ -93,8 +94,13 @@ void MainWindow::setUpLoader()
 void MainWindow::importCommandLineJob()
 {
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1)
+    if (arguments.size() < 2)
+        return;
+    // A deck opened from the desktop loads as if chosen; anything else is a portal job file.
+    if (ProgramCatalog::namesForDeck(QFileInfo(arguments.at(1)).suffix()).isEmpty())
         importJobFile(arguments.at(1));
+    else
+        openFile(arguments.at(1));
 }
 
 void MainWindow::setUpTimer()

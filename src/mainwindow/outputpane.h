@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef OUTPUTPANE_H
 #define OUTPUTPANE_H
 

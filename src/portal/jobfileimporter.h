@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef JOBFILEIMPORTER_H
 #define JOBFILEIMPORTER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #ifndef SETTINGSKEYS_H
 #define SETTINGSKEYS_H
 
