@@ -10,6 +10,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_follow fast
 
+#include "latenessprobe.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
 #include "testsupport.h"
@@ -80,17 +81,9 @@ double wholeFileTick(QPlainTextEdit *pane, const QString &path)
 int followFastWriter(MainWindow &window, const QString &output)
 {
     constexpr int TotalMB = 24;
-    QList<double> lateness;
+    LatenessProbe probe;
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.append(qMax(0.0, (now - last) / 1e6 - 5));
-        last = now;
-    });
     qint64 written = 0;
     qint64 finishedAt = 0;
     QThread *writer = QThread::create([&] {
@@ -122,21 +115,15 @@ int followFastWriter(MainWindow &window, const QString &output)
         completeAt = clock.nsecsElapsed();
         loop.quit();
     });
-    last = clock.nsecsElapsed();
-    probe.start(5);
+    probe.start();
     done.start(1);
     writer->start();
     loop.exec();
     writer->wait();
     delete writer;
-    std::sort(lateness.begin(), lateness.end());
-    const auto at = [&lateness](double share) {
-        return lateness.value(
-                qMin<qsizetype>(lateness.size() - 1, qsizetype(share * lateness.size())));
-    };
     std::printf("fast writer, %d MB at 1 MB per 200 ms: event-loop lateness median %.1f ms, "
                 "p99 %.1f ms, max %.1f ms; pane complete %.0f ms after the last write\n",
-                TotalMB, at(0.5), at(0.99), lateness.isEmpty() ? 0.0 : lateness.last(),
+                TotalMB, probe.at(0.5), probe.at(0.99), probe.at(1),
                 (completeAt - finishedAt) / 1e6);
     return 0;
 }

@@ -6,6 +6,7 @@
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_upload [megabytes]
 
 #include "httpsserver.h"
+#include "latenessprobe.h"
 #include "mainwindow/mainwindow.h"
 #include "testsupport.h"
 
@@ -71,32 +72,19 @@ int main(int argc, char *argv[])
         }
     });
     answerer.start(50);
-    QList<double> lateness;
+    LatenessProbe probe;
     QElapsedTimer clock;
-    qint64 last = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        lateness.append(qMax(0.0, (now - last) / 1e6 - 5));
-        last = now;
-    });
     const double idle = statusMegabytes("VmRSS:");
     clock.start();
-    probe.start(5);
+    probe.start();
     window.uploadOutput();
     application.exec();
     const double seconds = clock.elapsed() / 1000.0;
-    std::sort(lateness.begin(), lateness.end());
-    const auto at = [&lateness](double share) {
-        return lateness.value(
-                qMin<qsizetype>(lateness.size() - 1, qsizetype(share * lateness.size())));
-    };
     std::printf("%lld MB uploaded in %.1f s; event-loop lateness median %.1f ms, p99 %.1f ms, max "
                 "%.1f ms; resident memory %.0f MB before, peak %.0f MB; server received %lld "
                 "body bytes; reply: %s\n",
-                megabytes, seconds, at(0.5), at(0.99), lateness.isEmpty() ? 0.0 : lateness.last(),
-                idle, statusMegabytes("VmHWM:"),
+                megabytes, seconds, probe.at(0.5), probe.at(0.99), probe.at(1), idle,
+                statusMegabytes("VmHWM:"),
                 server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
                 qPrintable(message));
     return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;

@@ -2,21 +2,15 @@
 // Demo parallel MOLTRA (also the MPPmoltra build): the ranks share each cycle's work; rank 0
 // reads the deck, writes the output and leaves fort.9.
 #include "demopackage.h"
-
-#include <mpi.h>
+#include "mpidemo.h"
 
 int main(int argc, char *argv[])
 {
-    MPI_Init(&argc, &argv);
-    int rank = 0;
-    int ranks = 1;
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    MPI_Comm_size(MPI_COMM_WORLD, &ranks);
-    const int code = demo::moltra(rank, ranks, [](double share) {
-        double sum = 0;
-        MPI_Allreduce(&share, &sum, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
-        return sum;
+    return demo::mpiMain(argc, argv, [](int rank, int ranks) {
+        return demo::moltra(rank, ranks, [](double share) {
+            double sum = 0;
+            MPI_Allreduce(&share, &sum, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+            return sum;
+        });
     });
-    MPI_Finalize();
-    return code;
 }
