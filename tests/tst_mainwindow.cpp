@@ -52,7 +52,6 @@ private Q_SLOTS:
     void uploadCancelled();
     void parallelJobs_data();
     void parallelJobs();
-    void runAndStop();
     void stopConfirmedWhileStarting();
     void closeWhileRunningEndsTheGroup_data();
     void closeWhileRunningEndsTheGroup();
@@ -531,8 +530,14 @@ void TestMainWindow::parallelJobs()
     };
     if (stop) {
         QTRY_COMPARE(ranks().size(), 2);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        m_answerer->answer(QMessageBox::Cancel);
+        child("toolButtonStart")->click();
+        QCOMPARE(firstMessage(), u"Do you really want to stop the running job?"_s);
+        QCOMPARE(child("toolButtonStart")->text(), u"Stop"_s);
         m_answerer->answer(QMessageBox::Yes);
         child("toolButtonStart")->click();
+        QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
         QTRY_COMPARE_WITH_TIMEOUT(ranks().size(), 0, JobRunner::StopGraceMs + 2000);
     }
     QTRY_COMPARE_WITH_TIMEOUT(child("toolButtonStart")->text(), u"Start"_s, 30000);
@@ -544,35 +549,6 @@ void TestMainWindow::parallelJobs()
         QVERIFY(firstMessage().endsWith(u"no-such-mpirun is not an executable file"_s));
     if (cores < 1)
         QCOMPARE(firstMessage(), u"Pmoltra needs at least one core. Choose the number of cores."_s);
-}
-
-void TestMainWindow::runAndStop()
-{
-    standIn("while :; do echo working; sleep 0.05; done\n");
-    choose(deck());
-    QToolButton *start = child("toolButtonStart");
-    start->click();
-    QCOMPARE(start->text(), u"Stop"_s);
-    QVERIFY(!child("toolButtonChoose")->isEnabled());
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
-    const qint64 pid = waitForPid(m_dir + u"/moltra.pid"_s);
-    QTRY_VERIFY(
-            child<QPlainTextEdit>("plainTextEditOutput")->toPlainText().startsWith(u"working\n"_s));
-
-    m_answerer->answer(QMessageBox::Cancel);
-    start->click();
-    QCOMPARE(firstMessage(), u"Do you really want to stop the running job?"_s);
-    QCOMPARE(start->text(), u"Stop"_s);
-    QVERIFY(processAlive(pid));
-
-    m_answerer->answer(QMessageBox::Yes);
-    start->click();
-    QCOMPARE(start->text(), u"Start"_s);
-    QCOMPARE(status(), u"Stopped after m:ss"_s);
-    QVERIFY(child("toolButtonChoose")->isEnabled());
-    QVERIFY(child<QLabel>("labelLoader")->isHidden());
-    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-    QTRY_VERIFY(!processAlive(pid));
 }
 
 void TestMainWindow::stopConfirmedWhileStarting()
