@@ -72,8 +72,7 @@ void OutputPane::insertSlice(qint64 budgetNs)
         taken += size;
     }
     m_queue.remove(0, taken);
-    if (m_follow_end)
-        scrollToEnd();
+    scrollToEnd();
     if (!m_queue.isEmpty())
         m_timer.start();
 }

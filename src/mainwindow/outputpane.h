@@ -10,7 +10,8 @@
 class QPlainTextEdit;
 
 // Feeds what the output follower hands out into the pane in short slices from the event loop,
-// so that a program writing fast does not hold up the window.
+// so that a program writing fast does not hold up the window; each slice ends with the last
+// line in view.
 class OutputPane : public QObject
 {
     Q_OBJECT
@@ -21,8 +22,6 @@ public:
     void take(const OutputFollower::Update &update);
     // Puts everything taken into the pane now.
     void drain();
-    void setFollowingEnd(bool follow) { m_follow_end = follow; }
-    bool isIdle() const { return m_queue.isEmpty(); }
 
 private:
     void insertSlice(qint64 budgetNs);
@@ -31,7 +30,6 @@ private:
     QPlainTextEdit *m_pane;
     QString m_queue;
     QTimer m_timer;
-    bool m_follow_end = true;
 };
 
 #endif
