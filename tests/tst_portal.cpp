@@ -276,12 +276,12 @@ QByteArray TestPortal::encodedBody() const
 void TestPortal::upload_data()
 {
     QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("received"); // requests that reached the server whole
+    QTest::addColumn<int>("received"); // requests that reached the server whole; -1: either
     QTest::newRow("portal answers OK") << u"Successfully uploaded job files"_s << 1;
     QTest::newRow("untrusted certificate") << u"Error uploading files to Farbo server (6)"_s << 0;
-    QTest::newRow("stalled server") << u"The Farbo server did not answer for 1 seconds"_s << 1;
+    QTest::newRow("stalled server") << u"The Farbo server did not answer for 2 seconds"_s << 1;
     QTest::newRow("unreadable file") << u"Unable to read %1/fort.25, so nothing"_s << 0;
-    QTest::newRow("cancelled") << QString() << 0;
+    QTest::newRow("cancelled") << QString() << -1;
     QTest::newRow("host not found") << u"The Farbo server could not be found after 3 tries."_s << 0;
 }
 
@@ -291,10 +291,14 @@ void TestPortal::upload()
     QFETCH(int, received);
     const QByteArray tag = QTest::currentDataTag();
     HttpsServer server;
-    server.answering = tag != "stalled server";
+    // A cancelled upload meets a portal that does not answer, so that it cannot end first.
+    server.answering = tag != "stalled server" && tag != "cancelled";
     Uploader uploader;
-    uploader.setUrl(QUrl(tag == "host not found" ? u"https://farbo.invalid/"_s : server.url()));
-    uploader.setTransferTimeout(1000);
+    // A label too long for any host name: not found at once, without asking a name server.
+    const QString nowhere = u"https://"_s + QString(70, u'x') + u".invalid/"_s;
+    uploader.setUrl(QUrl(tag == "host not found" ? nowhere : server.url()));
+    if (tag == "stalled server")
+        uploader.setTransferTimeout(2000);
     QSignalSpy tries(uploader.findChild<QNetworkAccessManager *>(),
                      &QNetworkAccessManager::finished);
     const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
@@ -323,7 +327,8 @@ void TestPortal::upload()
             outcome.message.startsWith(message.contains(u"%1"_s) ? message.arg(m_folder) : message),
             qPrintable(outcome.message));
     QCOMPARE(outcome.cancelled, tag == "cancelled");
-    QCOMPARE(server.requests.size(), received);
+    if (received >= 0)
+        QCOMPARE(server.requests.size(), received);
     if (tag == "host not found")
         QCOMPARE(tries.size(), Uploader::Attempts);
     if (tag != "portal answers OK")
