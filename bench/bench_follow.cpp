@@ -139,7 +139,7 @@ int main(int argc, char *argv[])
     IsolatedEnvironment environment;
     const QString package = environment.path() + QStringLiteral("/package");
     writeScript(package + QStringLiteral("/moltra"), "exec sleep 3600\n");
-    storeSetting(QStringLiteral("moltraDir"), package);
+    launcherSettings().setValue(QStringLiteral("moltraDir"), package);
     const QString job = writeFile(
             environment.path() + QStringLiteral("/bench.farbojob"),
             R"({"input_file_name": "bench.d12", "input_file_content": "BENCH\nEND\n"})");

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "job/jobplanner.h"
 #include "job/jobrunner.h"
+#include "settings/settingskeys.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -16,15 +18,19 @@ private Q_SLOTS:
     void init();
     void steps_data();
     void steps();
-    void stopReachesTheWholeProcessGroup();
+    void stopAndDestructionReachTheWholeGroup_data();
+    void stopAndDestructionReachTheWholeGroup();
     void stoppedStepDoesNotEndTheNextJob();
-    void destructionKillsRunningSteps();
+    void plans_data();
+    void plans();
+    void parallelBuildsRunUnderMpi_data();
+    void parallelBuildsRunUnderMpi();
 
 private:
-    // A stand-in program that records its runs, pid, arguments, folder and standard input.
-    QString standIn(const QString &name, const QByteArray &body);
-    JobPlan plan(const QString &deck, bool flagD3);
-    bool waitEnded(QSignalSpy &ended) { return ended.size() == 1 || ended.wait(15000); }
+    // A stand-in program that logs each run's argument count, folder and standard input.
+    void standIn(const QString &name, const QByteArray &body);
+    PlannedJob plan(const QString &program, const QString &deck, int cores = 1);
+    JobRunner::Outcome run(const JobPlan &plan);
 
     IsolatedEnvironment m_env;
     QString m_dir;
@@ -36,166 +42,159 @@ void TestJobRunner::init()
     static int round = 0;
     m_dir = m_env.path() + u"/round %1"_s.arg(++round);
     QVERIFY(QDir().mkpath(m_dir + u"/work"_s));
+    QSettings settings = launcherSettings();
+    settings.setValue(u"moltraDir"_s, m_dir + u"/package"_s);
+    SettingsKeys::seedExecutableNames(settings);
     m_runner = std::make_unique<JobRunner>();
 }
 
-QString TestJobRunner::standIn(const QString &name, const QByteArray &body)
+void TestJobRunner::standIn(const QString &name, const QByteArray &body)
 {
     const QByteArray rec = QFile::encodeName(m_dir + u'/' + name);
-    return writeScript(m_dir + u"/package/"_s + name,
-                       "rec='" + rec
-                               + "'\necho run >> \"$rec.runs\"\necho $$ > \"$rec.pid\"\n"
-                                 "echo $# $(pwd) > \"$rec.call\"\ncat > \"$rec.stdin\"\n"
-                               + body);
+    writeScript(m_dir + u"/package/"_s + name,
+                "rec='" + rec
+                        + "'\necho $$ > \"$rec.pid\"\n{ echo $# $(pwd); cat; } >> \"$rec.log\"\n"
+                        + body);
 }
 
-JobPlan TestJobRunner::plan(const QString &deck, bool flagD3)
+PlannedJob TestJobRunner::plan(const QString &program, const QString &deck, int cores)
 {
-    JobPlan plan;
-    plan.workDir = m_dir + u"/work"_s;
-    plan.deck = writeFile(plan.workDir + u'/' + deck, "deck of " + deck.toUtf8() + '\n');
-    plan.flagD3 = flagD3;
-    const QString program = flagD3 ? u"evalix"_s : u"moltra"_s;
-    plan.command = { program, m_dir + u"/package/"_s + program, {} };
-    plan.output = plan.workDir + (flagD3 ? u"/mgo.outp"_s : u"/mgo.out"_s);
-    plan.stepCount = flagD3 ? 2 : 1;
-    plan.moltraCommand = [this] {
-        return StepCommand{ u"moltra"_s, m_dir + u"/package/moltra"_s, {} };
-    };
-    return plan;
+    const QString path = writeFile(m_dir + u"/work/"_s + deck, "deck " + deck.toUtf8() + '\n');
+    return JobPlanner::plan(launcherSettings(), program, path, m_dir + u"/work"_s,
+                            deck.endsWith(u".d3"_s), cores);
+}
+
+JobRunner::Outcome TestJobRunner::run(const JobPlan &plan)
+{
+    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
+    m_runner->begin(plan);
+    m_runner->compute();
+    if (ended.isEmpty() && !ended.wait(30000))
+        qWarning("the job did not end");
+    return ended.value(0).value(0).value<JobRunner::Outcome>();
 }
 
 void TestJobRunner::steps_data()
 {
-    QTest::addColumn<bool>("flagD3");
-    QTest::addColumn<bool>("fort9AtStart");
+    QTest::addColumn<QString>("deck");
     QTest::addColumn<QByteArray>("moltra"); // empty: no such executable
-    QTest::addColumn<QStringList>("outputs");
-    QTest::addColumn<int>("errorSize"); // of mgo.out.err or mgo.outp.out.err; -1: removed
-    QTest::addColumn<JobRunner::Ending>("ending");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("outputs"); // the steps' outputs, then the error output's size
+    QTest::addColumn<QString>("outcome"); // ending, reason and the message's start
     const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
-    const auto finished = JobRunner::Ending::Finished;
-    const auto failed = JobRunner::Ending::Failed;
-    QTest::newRow("MOLTRA job") << false << false << ok << QStringList{ u"mgo.out"_s } << -1
-                                << finished << QString() << QString();
+    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"Finished, , "_s;
     QTest::newRow("EVALIX job runs MOLTRA first")
-            << true << false << ok << QStringList{ u"mgo.outp.out"_s, u"mgo.outp"_s } << -1
-            << finished << QString() << QString();
+            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"Finished, , "_s;
     QTest::newRow("EVALIX job with fort.9 present")
-            << true << true << ok << QStringList{ u"mgo.outp"_s } << -1 << finished << QString()
-            << QString();
+            << u"mgo.d3 fort.9"_s << ok << u"mgo.outp, -1"_s << u"Finished, , "_s;
     QTest::newRow("much error output")
-            << false << false << ok + "head -c 1000000 /dev/zero | tr '\\0' e >&2\n"
-            << QStringList{ u"mgo.out"_s } << 1000000 << finished << QString() << QString();
+            << u"mgo.d12"_s << ok + "head -c 1000000 /dev/zero | tr '\\0' e >&2\n"
+            << u"mgo.out, 1000000"_s << u"Finished, , "_s;
     QTest::newRow("exit code 3")
-            << false << false
+            << u"mgo.d12"_s
             << QByteArray("echo MOLTRA output\nfor i in $(seq 30); do echo \"bad $i\" >&2; done\n"
                           "exit 3\n")
-            << QStringList{ u"mgo.out"_s } << 201 << failed << u"moltra exited with code 3"_s
-            << u"moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/mgo.out.err:\n\nbad 11\n"_s;
+            << u"mgo.out, 201"_s
+            << u"Failed, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/mgo.out.err:\n\nbad 11\n"_s;
     QTest::newRow("killed by SIGSEGV")
-            << false << false << QByteArray("echo MOLTRA output\nkill -SEGV $$\n")
-            << QStringList{ u"mgo.out"_s } << -1 << failed << u"moltra was killed by SIGSEGV"_s
-            << u"moltra (step 1 of 1) was killed by SIGSEGV."_s;
+            << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nkill -SEGV $$\n") << u"mgo.out, -1"_s
+            << u"Failed, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
     QTest::newRow("failing MOLTRA step ends the EVALIX job")
-            << true << false << ok + "exit 1\n"
-            << QStringList{ u"mgo.outp.out"_s } << -1 << failed << u"moltra exited with code 1"_s
-            << u"moltra (step 1 of 2) exited with code 1."_s;
+            << u"mgo.d3"_s << ok + "exit 1\n"
+            << u"mgo.outp.out, -1"_s
+            << u"Failed, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
     QTest::newRow("MOLTRA step leaves no fort.9")
-            << true << false << QByteArray("echo MOLTRA output\n")
-            << QStringList{ u"mgo.outp.out"_s } << -1 << JobRunner::Ending::NoFort9
-            << u"moltra left no fort.9"_s
-            << u"The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s;
+            << u"mgo.d3"_s << QByteArray("echo MOLTRA output\n") << u"mgo.outp.out, -1"_s
+            << u"NoFort9, moltra left no fort.9, The MOLTRA step ended without leaving fort.9"_s;
     QTest::newRow("MOLTRA executable missing")
-            << false << false << QByteArray() << QStringList{} << -1
-            << JobRunner::Ending::FailedToStart << u"moltra"_s
-            << u"Unable to start the .d12 job: %1/../package/moltra is not an executable file"_s;
+            << u"mgo.d12"_s << QByteArray() << u", -1"_s
+            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/../package/moltra is not an executable file"_s;
 }
 
 void TestJobRunner::steps()
 {
-    QFETCH(bool, flagD3);
-    QFETCH(bool, fort9AtStart);
+    QFETCH(QString, deck);
     QFETCH(QByteArray, moltra);
-    QFETCH(QStringList, outputs);
-    QFETCH(int, errorSize);
-    QFETCH(JobRunner::Ending, ending);
-    QFETCH(QString, reason);
-    QFETCH(QString, message);
+    QFETCH(QString, outputs);
+    QFETCH(QString, outcome);
     if (!moltra.isEmpty())
         standIn(u"moltra"_s, moltra);
     standIn(u"evalix"_s, "echo EVALIX output\n");
-    JobPlan job = plan(flagD3 ? u"mgo.scf.d3"_s : u"mgo.scf.d12"_s, flagD3);
-    job.command.program = job.workDir + u"/../package/"_s + job.command.name;
-    writeFile(job.workDir + u"/mgo.d12"_s, "companion deck\n");
-    if (fort9AtStart)
-        writeFile(job.workDir + u"/fort.9"_s, "wf\n");
+    const QString work = m_dir + u"/work"_s;
+    if (deck.endsWith(u"fort.9"_s))
+        writeFile(work + u"/fort.9"_s, "wf\n");
+    JobPlan job
+            = plan(deck.endsWith(u".d12"_s) ? u"moltra"_s : u"evalix"_s, deck.section(u' ', 0, 0))
+                      .plan;
+    job.command.program = work + u"/../package/"_s + job.command.name;
+    writeFile(work + u"/mgo.d12"_s, "companion deck\n");
     const QByteArray earlier = "left over from an earlier run, longer than now\n";
-    writeFile(job.workDir + (flagD3 ? u"/mgo.outp.out"_s : u"/mgo.out"_s), earlier);
+    writeFile(job.output + (job.flagD3 ? u".out"_s : u""_s), earlier);
 
     QSignalSpy started(m_runner.get(), &JobRunner::stepStarted);
-    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    m_runner->begin(job);
-    QVERIFY(m_runner->isRunning());
-    m_runner->compute();
-    QVERIFY(waitEnded(ended));
+    const JobRunner::Outcome given = run(job);
     QVERIFY(!m_runner->isRunning());
-    const auto outcome = ended.first().at(0).value<JobRunner::Outcome>();
-    QCOMPARE(outcome.ending, ending);
-    QCOMPARE(outcome.reason, reason);
-    const QString expected = message.contains(u"%1"_s) ? message.arg(job.workDir) : message;
-    QVERIFY2(outcome.message.startsWith(expected), qPrintable(outcome.message));
-    QVERIFY(!outcome.message.contains(u"bad 10\n"_s) && !outcome.message.endsWith(u'\n'));
+    const QString told = u"%1, %2, %3"_s.arg(
+            QMetaEnum::fromType<JobRunner::Ending>().valueToKey(int(given.ending)), given.reason,
+            given.message);
+    QVERIFY2(told.startsWith(outcome.contains(u"%1"_s) ? outcome.arg(work) : outcome),
+             qPrintable(told));
+    // At most the last 20 lines of the error output.
+    QVERIFY(!given.message.contains(u"bad 10\n"_s) && !given.message.endsWith(u'\n'));
 
     QStringList startedOutputs;
     for (const QList<QVariant> &step : started)
         startedOutputs << QFileInfo(step.at(1).toString()).fileName();
-    QCOMPARE(startedOutputs, outputs.isEmpty() ? QStringList{ u"mgo.out"_s } : outputs);
-    for (const QString &name : outputs) {
-        QCOMPARE(readFile(job.workDir + u'/' + name),
+    const QStringList ran = outputs.section(u',', 0, 0).split(u' ', Qt::SkipEmptyParts);
+    QCOMPARE(startedOutputs, ran.isEmpty() ? QStringList{ u"mgo.out"_s } : ran);
+    for (const QString &name : ran) {
+        QCOMPARE(readFile(work + u'/' + name),
                  name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
     }
-    if (outputs.isEmpty())
-        QCOMPARE(readFile(job.workDir + u"/mgo.out"_s), earlier);
-    const QString errorFile = job.workDir + u'/' + startedOutputs.first() + u".err"_s;
-    QCOMPARE(QFileInfo(errorFile).exists() ? QFileInfo(errorFile).size() : -1, errorSize);
-    QVERIFY(!QFile::exists(job.workDir + u"/mgo.outp.err"_s));
-    const QByteArray call = "0 " + QFile::encodeName(job.workDir) + '\n';
-    if (outputs.contains(u"mgo.out"_s) || outputs.contains(u"mgo.outp.out"_s)) {
-        QCOMPARE(readFile(m_dir + u"/moltra.runs"_s), QByteArray("run\n"));
-        QCOMPARE(readFile(m_dir + u"/moltra.call"_s), call);
-        QCOMPARE(readFile(m_dir + u"/moltra.stdin"_s),
-                 flagD3 ? QByteArray("companion deck\n") : readFile(job.deck));
-    }
-    QCOMPARE(QFile::exists(m_dir + u"/evalix.runs"_s), outputs.endsWith(u"mgo.outp"_s));
-    if (outputs.endsWith(u"mgo.outp"_s)) {
-        QCOMPARE(readFile(m_dir + u"/evalix.call"_s), call);
-        QCOMPARE(readFile(m_dir + u"/evalix.stdin"_s), readFile(job.deck));
-    }
+    if (ran.isEmpty())
+        QCOMPARE(readFile(work + u"/mgo.out"_s), earlier);
+    const QFileInfo errors(work + u'/' + startedOutputs.first() + u".err"_s);
+    QCOMPARE(errors.exists() ? errors.size() : -1, outputs.section(u", "_s, 1).toLongLong());
+    const QByteArray call = "0 " + QFile::encodeName(work) + '\n';
+    const bool moltraRan = ran.contains(u"mgo.out"_s) || ran.contains(u"mgo.outp.out"_s);
+    QCOMPARE(readFile(m_dir + u"/moltra.log"_s),
+             moltraRan ? call + readFile(work + u"/mgo.d12"_s) : "");
+    QCOMPARE(readFile(m_dir + u"/evalix.log"_s),
+             ran.endsWith(u"mgo.outp"_s) ? call + readFile(job.deck) : "");
     QTRY_VERIFY(m_runner->findChildren<QProcess *>().isEmpty());
 }
 
-void TestJobRunner::stopReachesTheWholeProcessGroup()
+void TestJobRunner::stopAndDestructionReachTheWholeGroup_data()
 {
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("stop") << false;
+    QTest::newRow("destruction") << true;
+}
+
+void TestJobRunner::stopAndDestructionReachTheWholeGroup()
+{
+    QFETCH(bool, destroy);
     // The leader and one helper end at the termination request; the other helper ignores it.
     standIn(u"moltra"_s,
             "sleep 60 &\necho $! > \"$rec.helper\"\n"
             "sh -c 'trap \"\" TERM; echo $$ > \"$0\"; exec sleep 60' \"$rec.child\" &\nwait\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    m_runner->begin(plan(u"mgo.d12"_s, false));
+    m_runner->begin(plan(u"moltra"_s, u"mgo.d12"_s).plan);
     m_runner->compute();
-    const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
-    const qint64 child = waitForPid(m_dir + u"/moltra.child"_s);
-    const qint64 helper = waitForPid(m_dir + u"/moltra.helper"_s);
-    QVERIFY(processAlive(leader) && processAlive(child) && processAlive(helper));
+    QList<qint64> group;
+    for (const char *name : { "pid", "helper", "child" })
+        group << waitForPid(m_dir + u"/moltra."_s + QLatin1String(name));
+    QVERIFY(processAlive(group[0]) && processAlive(group[1]) && processAlive(group[2]));
+    if (destroy) {
+        m_runner.reset();
+        QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]) && !processAlive(group[2]));
+        return;
+    }
     m_runner->stop();
     QCOMPARE(ended.size(), 1);
     QCOMPARE(ended.first().at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
-    QTRY_VERIFY(!processAlive(leader) && !processAlive(helper));
-    QVERIFY(processAlive(child));
-    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), JobRunner::StopGraceMs + 2000);
+    QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]));
+    QVERIFY(processAlive(group[2]));
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(group[2]), JobRunner::StopGraceMs + 2000);
 }
 
 void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
@@ -203,13 +202,13 @@ void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
     // The first job's program takes its time to end after the termination request.
     standIn(u"moltra"_s, "trap 'sleep 1; exit 0' TERM\nwhile :; do sleep 0.1; done\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    m_runner->begin(plan(u"mgo.d12"_s, false));
+    m_runner->begin(plan(u"moltra"_s, u"mgo.d12"_s).plan);
     m_runner->compute();
     waitForPid(m_dir + u"/moltra.pid"_s);
     m_runner->stop();
     standIn(u"evalix"_s, "sleep 3\n");
-    m_runner->begin(plan(u"mgo.d3"_s, true));
     writeFile(m_dir + u"/work/fort.9"_s, "wf\n");
+    m_runner->begin(plan(u"evalix"_s, u"mgo.d3"_s).plan);
     m_runner->compute();
     QTest::qWait(2000);
     QCOMPARE(ended.size(), 1);
@@ -218,16 +217,96 @@ void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
     QCOMPARE(ended.at(1).at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Finished);
 }
 
-void TestJobRunner::destructionKillsRunningSteps()
+void TestJobRunner::plans_data()
 {
-    standIn(u"moltra"_s, "trap '' TERM\nsleep 60 &\necho $! > \"$rec.child\"\nwait\n");
-    m_runner->begin(plan(u"mgo.d12"_s, false));
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("deck");
+    QTest::addColumn<int>("cores");
+    // The output, the step's command and the MOLTRA step's; or the note, or the refusal.
+    QTest::addColumn<QString>("expected");
+    const QString mpirun = u"mpirun,-n,2,--bind-to,core x,P/"_s;
+    QTest::newRow("moltra") << u"moltra"_s << u"mgo.d12"_s << 4 << u"mgo.out: P/moltra"_s;
+    QTest::newRow("Pmoltra on 2 cores")
+            << u"Pmoltra"_s << u"mgo.d12"_s << 2 << u"mgo.out: "_s + mpirun + u"Pmoltra"_s;
+    QTest::newRow("Pevalix runs Pmoltra first")
+            << u"Pevalix"_s << u"mgo.d3"_s << 2
+            << u"mgo.outp: "_s + mpirun + u"Pevalix | "_s + mpirun + u"Pmoltra"_s;
+    QTest::newRow("evalix runs moltra first")
+            << u"evalix"_s << u"mgo.d3"_s << 2 << u"mgo.outp: P/evalix | P/moltra"_s;
+    QTest::newRow("MPPmoltra not installed")
+            << u"MPPmoltra"_s << u"mgo.d12"_s << 2
+            << u"MPPmoltra is not installed: running moltra on one core"_s;
+    QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0
+                              << u"Pmoltra needs at least one core. Choose the number of cores."_s;
+    QTest::newRow("no program") << QString() << u"mgo.d12"_s << 1 << u"Nothing to start!"_s;
+    QTest::newRow("EVALIX on a .d12 deck")
+            << u"evalix"_s << u"mgo.d12"_s << 1
+            << u"The program evalix does not fit the input file mgo.d12. Choose a .d12 input file for MOLTRA or a .d3 input file for EVALIX."_s;
+}
+
+void TestJobRunner::plans()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, deck);
+    QFETCH(int, cores);
+    QFETCH(QString, expected);
+    for (const QString &installed : { u"moltra"_s, u"evalix"_s, u"Pmoltra"_s, u"Pevalix"_s })
+        standIn(installed, "exit 0\n");
+    launcherSettings().setValue(u"mpiArguments"_s, u"--bind-to \"core x\""_s);
+    const PlannedJob job = plan(program, deck, cores);
+    const auto shown = [this](const StepCommand &command) {
+        return QStringList(QStringList{ command.program } + command.arguments)
+                .join(u',')
+                .replace(m_dir + u"/package/"_s, u"P/"_s);
+    };
+    QString given = job.refusal.isEmpty() ? job.note : job.refusal;
+    if (given.isEmpty()) {
+        given = QFileInfo(job.plan.output).fileName() + u": "_s + shown(job.plan.command);
+        if (job.plan.flagD3)
+            given += u" | "_s + shown(job.plan.moltraCommand);
+    }
+    QCOMPARE(given, expected);
+}
+
+void TestJobRunner::parallelBuildsRunUnderMpi_data()
+{
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("Pevalix runs Pmoltra first") << false;
+    QTest::newRow("stopped") << true;
+}
+
+void TestJobRunner::parallelBuildsRunUnderMpi()
+{
+    QFETCH(bool, stop);
+    const QString package = m_dir + u"/package/"_s;
+    QVERIFY(QDir().mkpath(package));
+    for (const QString &name : { u"moltra"_s, u"Pmoltra"_s, u"Pevalix"_s })
+        QVERIFY(QFile::link(QStringLiteral(MOLTRA_DEMO_DIR "/") + name, package + name));
+    // The tests may run as root, which Open MPI refuses unless told.
+    launcherSettings().setValue(u"mpiArguments"_s, u"--allow-run-as-root --oversubscribe"_s);
+    writeFile(m_dir + u"/work/mgo.d12"_s, "MgO\nEND\n");
+    const JobPlan job = plan(u"Pevalix"_s, u"mgo.d3"_s, 2).plan;
+    // The ranks are the processes that run the parallel build from the package folder.
+    const auto ranks = [package] {
+        int count = 0;
+        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+            const QByteArray line = readFile(u"/proc/"_s + pid + u"/cmdline"_s);
+            count += line.startsWith(QFile::encodeName(package + u'P'))
+                    && processAlive(pid.toLongLong());
+        }
+        return count;
+    };
+    if (!stop) {
+        QCOMPARE(run(job).ending, JobRunner::Ending::Finished);
+        for (const QString &name : { u"mgo.outp.out"_s, u"mgo.outp"_s })
+            QVERIFY(readFile(job.workDir + u'/' + name).contains(" RUNNING ON 2 PROCESSES\n"));
+        return;
+    }
+    m_runner->begin(job);
     m_runner->compute();
-    const qint64 leader = waitForPid(m_dir + u"/moltra.pid"_s);
-    const qint64 child = waitForPid(m_dir + u"/moltra.child"_s);
-    m_runner.reset();
-    QVERIFY(!processAlive(leader));
-    QTRY_VERIFY(!processAlive(child));
+    QTRY_COMPARE(ranks(), 2);
+    m_runner->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(ranks(), 0, JobRunner::StopGraceMs + 2000);
 }
 
 QTEST_GUILESS_MAIN(TestJobRunner)

@@ -134,7 +134,7 @@ void JobRunner::compute()
     } else {
         m_step = 1;
         execute(workDir + QFileInfo(m_plan.deck).baseName() + QStringLiteral(".d12"),
-                m_plan.output + QStringLiteral(".out"), m_plan.moltraCommand(),
+                m_plan.output + QStringLiteral(".out"), m_plan.moltraCommand,
                 QStringLiteral("Unable to start the .d12 job: "));
     }
 }

@@ -7,8 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 class QProcess;
 
 // What one step starts: a program with its arguments, under the name the user knows it by.
@@ -29,8 +27,8 @@ struct JobPlan
     StepCommand command;
     QString output;
     int stepCount = 1;
-    // Step 1 of an EVALIX job looks up the MOLTRA executable when the step starts.
-    std::function<StepCommand()> moltraCommand;
+    // Step 1 of an EVALIX job, when fort.9 is missing.
+    StepCommand moltraCommand;
 };
 
 // Runs the steps of one job at a time, each as a child process in its own process group with

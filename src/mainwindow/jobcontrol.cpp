@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "job/jobplanner.h"
 #include "mainwindow/outputpane.h"
-#include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMovie>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -41,39 +40,15 @@ void MainWindow::startJob()
         requestStop();
         return;
     }
-    const Program *program = ProgramCatalog::find(ui->comboBoxProgram->currentText());
-    if (!program) {
-        critical(QStringLiteral("Nothing to start!"));
+    const PlannedJob job
+            = JobPlanner::plan(*m_settings, ui->comboBoxProgram->currentText(), m_input_file,
+                               m_work_dir, m_flag_d3, ui->spinBoxProcs->value());
+    if (!job.refusal.isEmpty()) {
+        critical(job.refusal);
         return;
     }
-    // An EVALIX job must run on a .d3 deck and a MOLTRA job on any other, or its steps never end.
-    if ((program->stepCount == 2) != m_flag_d3) {
-        critical(QStringLiteral("The program %1 does not fit the input file %2. Choose a .d12 "
-                                "input file for MOLTRA or a .d3 input file for EVALIX.")
-                         .arg(program->name, QFileInfo(m_input_file).fileName()));
-        return;
-    }
-    const int cores = ui->spinBoxProcs->value();
-    QString fallback;
-    JobPlan plan;
-    plan.command = stepCommand(*program, cores, &fallback);
-    if (program->parallel && plan.command.name == program->name && cores < 1) {
-        critical(QStringLiteral("%1 needs at least one core. Choose the number of cores.")
-                         .arg(program->name));
-        return;
-    }
-    plan.deck = m_input_file;
-    plan.workDir = m_work_dir;
-    plan.flagD3 = m_flag_d3;
-    plan.output = m_work_dir + QLatin1Char('/') + QFileInfo(m_input_file).baseName()
-            + program->outputSuffix;
-    plan.stepCount = program->stepCount;
-    // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
-    const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
-                                                                   : QStringLiteral("moltra"));
-    plan.moltraCommand = [this, moltra, cores] { return stepCommand(*moltra, cores, nullptr); };
-    m_job_note = fallback;
-    m_runner->begin(plan);
+    m_job_note = job.note;
+    m_runner->begin(job.plan);
     if (!enterRunningState())
         return;
     if (m_temp_dir && m_work_dir == m_temp_dir->path())
@@ -125,26 +100,6 @@ void MainWindow::popBusyCursor()
 void MainWindow::compute()
 {
     m_runner->compute();
-}
-
-StepCommand MainWindow::stepCommand(const Program &l_program, int l_cores,
-                                    QString *l_fallback) const
-{
-    const QString parallel = executablePath(l_program.binaryKey());
-    if (l_program.parallel && !JobRunner::findExecutable(parallel).isEmpty()) {
-        QStringList arguments{ SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption),
-                               QString::number(l_cores) };
-        arguments += QProcess::splitCommand(
-                SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiArguments));
-        arguments.append(parallel);
-        return { l_program.name, SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiLauncher),
-                 arguments };
-    }
-    if (l_program.parallel && l_fallback) {
-        *l_fallback = QStringLiteral("%1 is not installed: running %2 on one core")
-                              .arg(l_program.name, l_program.serial);
-    }
-    return { l_program.serial, executablePath(l_program.executableKey()), {} };
 }
 
 void MainWindow::execute_d12(QString l_input_file, QString l_output_file, QString l_program)

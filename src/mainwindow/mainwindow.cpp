@@ -140,12 +140,6 @@ void MainWindow::changeSettings()
     dialog.storeLauncherSettings();
 }
 
-QString MainWindow::executablePath(const QString &l_key) const
-{
-    return SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir) + QLatin1Char('/')
-            + SettingsKeys::stringValue(*m_settings, l_key);
-}
-
 QUrl MainWindow::workdirUrl() const
 {
     return QUrl::fromLocalFile(QFileInfo(m_input_file).absolutePath());

@@ -82,8 +82,6 @@ private:
     void pushBusyCursor();
     void popBusyCursor();
     void refreshOutput();
-    QString executablePath(const QString &l_key) const;
-    StepCommand stepCommand(const Program &l_program, int l_cores, QString *l_fallback) const;
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
     void critical(const QString &l_text);

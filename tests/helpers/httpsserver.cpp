@@ -6,8 +6,6 @@
 #include <QSslKey>
 #include <QSslSocket>
 
-#include <cctype>
-
 namespace {
 QByteArray testData(const char *name)
 {
@@ -23,6 +21,15 @@ void trustTestAuthority()
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificate(QSslCertificate(testData("ca.crt")));
     QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+QByteArray HttpsServer::Request::header(const QByteArray &name) const
+{
+    for (const QByteArray &line : head.split('\n')) {
+        if (line.toLower().startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed();
+    }
+    return QByteArray();
 }
 
 HttpsServer::HttpsServer()
@@ -50,71 +57,41 @@ QString HttpsServer::url() const
     return QStringLiteral("https://127.0.0.1:%1/compute/upload/").arg(m_server.serverPort());
 }
 
-void HttpsServer::setReply(int status, const QByteArray &body)
-{
-    m_status = status;
-    m_body = body;
-}
-
 void HttpsServer::read(QSslSocket *socket)
 {
-    Pending &pending = m_pending[socket];
+    Request &request = m_pending[socket];
     QByteArray chunk = socket->readAll();
-    if (pending.expected < 0) {
-        pending.head += chunk;
-        const qsizetype end = pending.head.indexOf("\r\n\r\n");
+    if (!request.head.endsWith("\r\n\r\n")) {
+        request.head += chunk;
+        const qsizetype end = request.head.indexOf("\r\n\r\n");
         if (end < 0)
             return;
-        chunk = pending.head.mid(end + 4);
-        const QList<QByteArray> lines = pending.head.left(end).split('\n');
-        pending.request.path = lines.first().split(' ').value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines.at(i).indexOf(':');
-            pending.request.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
-                                           lines.at(i).mid(colon + 1).trimmed());
-        }
-        pending.expected = pending.request.headers.value("content-length").toLongLong();
+        chunk = request.head.mid(end + 4);
+        request.head.truncate(end + 4);
     }
-    pending.request.bodySize += chunk.size();
+    request.bodySize += chunk.size();
     if (keepBodies)
-        pending.request.body += chunk;
-    if (pending.request.bodySize < pending.expected)
+        request.body += chunk;
+    if (request.bodySize < request.header("content-length").toLongLong())
         return;
-    requests.append(m_pending.take(socket).request);
+    requests.append(m_pending.take(socket));
     if (!answering)
         return;
-    socket->write("HTTP/1.1 " + QByteArray::number(m_status)
-                  + " Reply\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                    "Content-Length: "
-                  + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+    const QByteArray body = R"({"result":"OK"})";
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                  "Content-Length: "
+                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     socket->disconnectFromHost();
 }
 
-bool decodeForm(const QByteArray &body, FormItems *items)
+FormItems decodeForm(const QByteArray &body)
 {
-    const auto decode = [](const QByteArray &text, QByteArray *out) {
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const char c = text.at(i);
-            if (c == '%') {
-                if (i + 2 >= text.size() || !isxdigit(uchar(text.at(i + 1)))
-                    || !isxdigit(uchar(text.at(i + 2))))
-                    return false;
-                out->append(char(text.mid(i + 1, 2).toInt(nullptr, 16)));
-                i += 2;
-            } else {
-                out->append(c == '+' ? ' ' : c);
-            }
-        }
-        return true;
-    };
-    items->clear();
+    FormItems items;
     for (const QByteArray &item : body.split('&')) {
-        const qsizetype equals = item.indexOf('=');
-        QByteArray key;
-        QByteArray value;
-        if (equals < 0 || !decode(item.left(equals), &key) || !decode(item.mid(equals + 1), &value))
-            return false;
-        items->append({ key, value });
+        const QList<QByteArray> parts = item.split('=');
+        items.append({ QByteArray::fromPercentEncoding(parts.first()),
+                       parts.size() == 2 ? QByteArray::fromPercentEncoding(parts.last())
+                                         : QByteArray("malformed") });
     }
-    return true;
+    return items;
 }

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QProgressDialog>
 
 ModalAnswerer::ModalAnswerer()
@@ -14,14 +15,14 @@ ModalAnswerer::ModalAnswerer()
     m_timer.start(10);
 }
 
-void ModalAnswerer::answer(QMessageBox::StandardButton button)
+void ModalAnswerer::answer(const QString &button)
 {
     act([this, button](QWidget *widget) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->button(button))
-            box->button(button)->click();
-        else
-            ++unexpected;
+        for (QAbstractButton *candidate : widget->findChildren<QAbstractButton *>()) {
+            if (candidate->text().remove(QLatin1Char('&')) == button)
+                return candidate->click();
+        }
+        ++unexpected;
     });
 }
 
@@ -29,10 +30,8 @@ void ModalAnswerer::chooseFile(const QString &path)
 {
     act([this, path](QWidget *widget) {
         auto *dialog = qobject_cast<QFileDialog *>(widget);
-        if (!dialog) {
-            ++unexpected;
-            return;
-        }
+        if (!dialog)
+            return void(++unexpected);
         const QFileInfo info(path);
         dialog->setDirectory(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
         dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
@@ -59,15 +58,13 @@ void ModalAnswerer::poll()
     m_current = widget;
     m_polls = 0;
     if (auto *box = qobject_cast<QMessageBox *>(widget))
-        shown.append({ box->icon(), box->text(), box->standardButtons() });
+        shown.append(box->text());
     // Run from the event loop, so that a dialog the action opens is answered in turn.
     const Action action = m_actions.isEmpty() ? Action() : m_actions.dequeue();
     QTimer::singleShot(0, widget, [this, action, widget] {
-        if (action) {
-            action(widget);
-        } else {
-            ++unexpected;
-            widget->close();
-        }
+        if (action)
+            return action(widget);
+        ++unexpected;
+        widget->close();
     });
 }

@@ -1,55 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
+#include "settings/settingskeys.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSettings>
 #include <QTest>
 
-#include <csignal>
-#include <sys/types.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 IsolatedEnvironment::IsolatedEnvironment()
 {
-    QDir(m_root.path()).mkpath(QStringLiteral("settings"));
     QDir(m_root.path()).mkpath(QStringLiteral("tmp"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       m_root.path() + QStringLiteral("/settings"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_root.path());
     qputenv("TMPDIR", QFile::encodeName(m_root.path() + QStringLiteral("/tmp")));
 }
 
-namespace {
 QSettings launcherSettings()
 {
-    return QSettings(QStringLiteral("quillmoor"), QStringLiteral("MOLTRA Farbo Starter"));
-}
-}
-
-void clearSettings()
-{
-    launcherSettings().clear();
-}
-
-void storeSetting(const QString &key, const QVariant &value)
-{
-    launcherSettings().setValue(key, value);
-}
-
-QString storedSetting(const QString &key)
-{
-    return launcherSettings().value(key).toString();
+    return QSettings(SettingsKeys::Organization, SettingsKeys::Application);
 }
 
 QString writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(content) != content.size())
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
@@ -80,8 +56,7 @@ bool processAlive(qint64 pid)
 
 qint64 waitForPid(const QString &path)
 {
-    QDeadlineTimer deadline(10000);
-    while (readFile(path).trimmed().isEmpty() && !deadline.hasExpired())
-        QTest::qWait(10);
+    if (!QTest::qWaitFor([path] { return !readFile(path).trimmed().isEmpty(); }, 10000))
+        qWarning("no process id in %s", qPrintable(path));
     return readFile(path).trimmed().toLongLong();
 }

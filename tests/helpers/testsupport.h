@@ -3,9 +3,9 @@
 #define TESTSUPPORT_H
 
 #include <QByteArray>
+#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
-#include <QVariant>
 
 // A settings store and a temporary directory of the test's own, never the user's.
 class IsolatedEnvironment
@@ -19,9 +19,7 @@ private:
 };
 
 // The launcher's own settings store, as the test's environment places it.
-void storeSetting(const QString &key, const QVariant &value);
-QString storedSetting(const QString &key);
-void clearSettings();
+QSettings launcherSettings();
 
 QString writeFile(const QString &path, const QByteArray &content);
 // Writes an executable shell script that stands in for one of the package's programs.

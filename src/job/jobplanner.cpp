@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "job/jobplanner.h"
+
+#include "job/programcatalog.h"
+#include "settings/settingskeys.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+
+namespace {
+
+QString executablePath(const QSettings &settings, const QString &key)
+{
+    return SettingsKeys::stringValue(settings, SettingsKeys::MoltraDir) + QLatin1Char('/')
+            + SettingsKeys::stringValue(settings, key);
+}
+
+StepCommand stepCommand(const QSettings &settings, const Program &program, int cores,
+                        QString *fallback)
+{
+    const QString parallel = executablePath(settings, program.binaryKey());
+    if (program.parallel && !JobRunner::findExecutable(parallel).isEmpty()) {
+        QStringList arguments{ SettingsKeys::stringValue(settings, SettingsKeys::MpiCoresOption),
+                               QString::number(cores) };
+        arguments += QProcess::splitCommand(
+                SettingsKeys::stringValue(settings, SettingsKeys::MpiArguments));
+        arguments.append(parallel);
+        return { program.name, SettingsKeys::stringValue(settings, SettingsKeys::MpiLauncher),
+                 arguments };
+    }
+    if (program.parallel && fallback) {
+        *fallback = QStringLiteral("%1 is not installed: running %2 on one core")
+                            .arg(program.name, program.serial);
+    }
+    return { program.serial, executablePath(settings, program.executableKey()), {} };
+}
+
+}
+
+namespace JobPlanner {
+
+PlannedJob plan(const QSettings &settings, const QString &programName, const QString &deck,
+                const QString &workDir, bool flagD3, int cores)
+{
+    PlannedJob job;
+    const Program *program = ProgramCatalog::find(programName);
+    if (!program) {
+        job.refusal = QStringLiteral("Nothing to start!");
+        return job;
+    }
+    // An EVALIX job must run on a .d3 deck and a MOLTRA job on any other, or its steps never end.
+    if ((program->stepCount == 2) != flagD3) {
+        job.refusal = QStringLiteral("The program %1 does not fit the input file %2. Choose a .d12 "
+                                     "input file for MOLTRA or a .d3 input file for EVALIX.")
+                              .arg(program->name, QFileInfo(deck).fileName());
+        return job;
+    }
+    job.plan.command = stepCommand(settings, *program, cores, &job.note);
+    if (program->parallel && job.plan.command.name == program->name && cores < 1) {
+        job.refusal = QStringLiteral("%1 needs at least one core. Choose the number of cores.")
+                              .arg(program->name);
+        return job;
+    }
+    job.plan.deck = deck;
+    job.plan.workDir = workDir;
+    job.plan.flagD3 = flagD3;
+    job.plan.output
+            = workDir + QLatin1Char('/') + QFileInfo(deck).baseName() + program->outputSuffix;
+    job.plan.stepCount = program->stepCount;
+    // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
+    const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
+                                                                   : QStringLiteral("moltra"));
+    job.plan.moltraCommand = stepCommand(settings, *moltra, cores, nullptr);
+    return job;
+}
+
+}
