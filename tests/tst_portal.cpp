@@ -35,8 +35,6 @@ private Q_SLOTS:
     void upload();
 
 private:
-    QString jobFile(const QJsonObject &job) const;
-    QStringList jobFolders() const;
     QByteArray encodedBody() const;
 
     IsolatedEnvironment m_env;
@@ -55,19 +53,8 @@ void TestPortal::initTestCase()
     writeFile(m_folder + u"/fort.34"_s, QByteArray());
     writeFile(m_folder + u"/my job.outp"_s, "a&b=c");
     for (const QString &skipped :
-         { u"mgo.OUT"_s, u"mgo.scf.out"_s, u".hidden.out"_s, u"sub/inner.out"_s, u"mgo.out.err"_s })
+         { u"mgo.OUT"_s, u".hidden.out"_s, u"sub/in.out"_s, u"a.out.err"_s })
         writeFile(m_folder + u'/' + skipped, "not sent");
-    QVERIFY(QDir(m_folder).mkdir(u"dir.d3"_s));
-}
-
-QString TestPortal::jobFile(const QJsonObject &job) const
-{
-    return writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson());
-}
-
-QStringList TestPortal::jobFolders() const
-{
-    return QDir(QDir::tempPath()).entryList({ u"farbojob_*"_s }, QDir::Dirs);
 }
 
 void TestPortal::import_data()
@@ -78,9 +65,6 @@ void TestPortal::import_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("parallel MOLTRA with cores")
             << QJsonObject{ { u"program"_s, 1 }, { u"ncpus"_s, 8 } } << u"Pmoltra 8 mgo.d12 0"_s;
-    QTest::newRow("no program code is moltra") << QJsonObject() << u"moltra 0 mgo.d12 0"_s;
-    QTest::newRow("code 4 is the serial EVALIX")
-            << QJsonObject{ { u"program"_s, 4 } } << u"evalix 0 mgo.d12 0"_s;
     QTest::newRow("unknown code selects nothing")
             << QJsonObject{ { u"program"_s, 7 } } << u" 0 mgo.d12 0"_s;
     QTest::newRow("EVALIX job with companion deck and fort.34")
@@ -104,7 +88,8 @@ void TestPortal::import()
                      { u"job_id"_s, 42 } };
     for (auto it = more.begin(); it != more.end(); ++it)
         job.insert(it.key(), it.value());
-    const ImportedJob imported = JobFileImporter::import(jobFile(job));
+    const ImportedJob imported = JobFileImporter::import(
+            writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson()));
     QVERIFY2(imported.ok(), qPrintable(imported.error));
     const QString folder = imported.folder->path();
     QCOMPARE(QFileInfo(folder).path(), QDir::tempPath());
@@ -113,23 +98,23 @@ void TestPortal::import()
                      .arg(QDir(folder).entryList(QDir::Files, QDir::Name).join(u','))
                      .arg(int(imported.flagD3)),
              expected);
-    QCOMPARE(imported.deck, folder + u'/' + job.value(u"input_file_name"_s).toString());
     QCOMPARE(readFile(imported.deck), QByteArray("MgO\n"));
     if (imported.flagD3)
         QCOMPARE(readFile(folder + u"/fort.34"_s), QByteArray("F34"));
-    QCOMPARE(imported.title, u"Bands"_s);
-    QCOMPARE(u"%1 %2 %3"_s.arg(imported.identity.userId)
+    QCOMPARE(u"%1 %2 %3 %4"_s.arg(imported.title)
+                     .arg(imported.identity.userId)
                      .arg(imported.identity.userToken)
                      .arg(imported.identity.jobId),
-             u"7 t0k+n 42"_s);
+             u"Bands 7 t0k+n 42"_s);
 }
 
 void TestPortal::refused_data()
 {
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("content"); // empty: the path is made by the row's name
     QTest::addColumn<QString>("error");
     const auto job = [](const QString &name, const QString &d12 = u"mgo.d12"_s) {
         return QJsonDocument(QJsonObject{ { u"input_file_name"_s, name },
+                                          { u"input_file_content"_s, QString(20000, u'x') },
                                           { u"flag_d3"_s, true },
                                           { u"d12_file_name"_s, d12 } })
                 .toJson();
@@ -138,22 +123,13 @@ void TestPortal::refused_data()
     QTest::newRow("not JSON") << QByteArray("{ not json") << input;
     QTest::newRow("folder part") << job(u"sub/mgo.d3"_s) << input;
     QTest::newRow("climbs out") << job(u"../mgo.d3"_s) << input;
-    QTest::newRow("absolute") << job(u"/tmp/mgo.d3"_s) << input;
     QTest::newRow("backslash") << job(u"..\\mgo.d3"_s) << input;
-    QTest::newRow("dot dot") << job(u".."_s) << input;
     QTest::newRow("NUL in the name") << job(u"mgo.d3\u0000x"_s) << input;
     QTest::newRow("newline in the name") << job(u"mgo\n.d3"_s) << input;
-    QTest::newRow("empty companion name")
-            << job(u"mgo.d3"_s, QString()) << u"Unable to create d12 file"_s;
     QTest::newRow("companion climbs out")
             << job(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
-    QTest::newRow("write cut off")
-            << QJsonDocument(QJsonObject{ { u"input_file_name"_s, u"big.d12"_s },
-                                          { u"input_file_content"_s, QString(20000, u'x') } })
-                       .toJson()
-            << input;
+    QTest::newRow("write cut off") << job(u"mgo.d3"_s) << input;
     QTest::newRow("named pipe") << QByteArray() << u"is not a regular file"_s;
-    QTest::newRow("folder") << QByteArray() << u"is not a regular file"_s;
     QTest::newRow("missing") << QByteArray() << u"does not exist"_s;
 }
 
@@ -163,38 +139,38 @@ void TestPortal::refused()
     QFETCH(QString, error);
     const QString path = m_env.path() + u"/refused.farbojob"_s;
     QFile::remove(path);
-    QDir().rmdir(path);
     const QByteArray tag = QTest::currentDataTag();
     if (tag == "named pipe")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (tag == "folder")
-        QVERIFY(QDir().mkpath(path));
-    else if (tag != "missing")
+    else if (!content.isEmpty())
         writeFile(path, content);
-    const QStringList before = jobFolders();
+    const QStringList before
+            = QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     // A file size limit makes writes fail after the file has opened, as a full disk does.
     rlimit original;
     ::getrlimit(RLIMIT_FSIZE, &original);
-    rlimit limited = original;
-    limited.rlim_cur = tag == "write cut off" ? 4096 : original.rlim_cur;
+    rlimit limited{ tag == "write cut off" ? 4096 : original.rlim_cur, original.rlim_max };
     std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &limited);
     const ImportedJob imported = JobFileImporter::import(path);
     ::setrlimit(RLIMIT_FSIZE, &original);
     QVERIFY2(imported.error.contains(error), qPrintable(imported.error));
     QVERIFY(!imported.folder);
-    QCOMPARE(jobFolders(), before);
-    QCOMPARE(QDir(m_env.path()).entryList({ u"*.d3"_s, u"*.d12"_s }, QDir::Files), QStringList());
-    QFile::remove(path);
-    QDir().rmdir(path);
+    QCOMPARE(QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QDir(m_env.path()).entryList({ u"*.d3"_s, u"*.d12"_s }), QStringList());
+}
+
+QByteArray TestPortal::encodedBody() const
+{
+    FormBody body(FormBody::plan(m_identity, FormBody::uploadFiles(m_folder)));
+    body.open(QIODevice::ReadOnly);
+    return body.readAll();
 }
 
 void TestPortal::encodedBodyDecodesToEveryByte()
 {
-    const QFileInfoList files = FormBody::uploadFiles(m_folder);
-    const FormBody::Plan plan = FormBody::plan(m_identity, files);
     const QByteArray body = encodedBody();
-    QCOMPARE(body.size(), plan.length);
+    QCOMPARE(body.size(), FormBody::plan(m_identity, FormBody::uploadFiles(m_folder)).length);
     // A bare "+" would read as a space, a bare "=" would split an item.
     QVERIFY(!body.contains('+'));
     QVERIFY(body.contains("%3D%3D&") && body.contains("%2B") && body.contains('/'));
@@ -204,21 +180,16 @@ void TestPortal::encodedBodyDecodesToEveryByte()
                          { "user_token", "tok&en=1 +x#%" },
                          { "job_id", "42" } }));
     QStringList names;
-    QCOMPARE(items.size(), 3 + 2 * files.size());
-    for (qsizetype i = 3; i < items.size(); i += 2) {
-        QCOMPARE(items.at(i).first, QByteArray("files[]"));
-        QCOMPARE(items.at(i + 1).first, QByteArray("files[]"));
-        const QString name = QString::fromUtf8(items.at(i).second);
-        names << name;
-        const auto decoded = QByteArray::fromBase64Encoding(
+    for (qsizetype i = 3; i + 1 < items.size(); i += 2) {
+        QCOMPARE(items.at(i).first + items.at(i + 1).first, QByteArray("files[]files[]"));
+        names << QString::fromUtf8(items.at(i).second);
+        const auto content = QByteArray::fromBase64Encoding(
                 items.at(i + 1).second, QByteArray::AbortOnBase64DecodingErrors);
-        QVERIFY(decoded);
-        QCOMPARE(*decoded, readFile(m_folder + u'/' + name));
+        QVERIFY(content && *content == readFile(m_folder + u'/' + names.last()));
     }
     names.sort();
-    QCOMPARE(names,
-             QStringList(
-                     { u"fort.34"_s, u"fort.9"_s, u"mgo.d12"_s, u"mgo.out"_s, u"my job.outp"_s }));
+    QCOMPARE(names.join(u','), u"fort.34,fort.9,mgo.d12,mgo.out,my job.outp"_s);
+    QCOMPARE(items.size(), 3 + 2 * names.size());
 }
 
 void TestPortal::replyTable_data()
@@ -234,13 +205,9 @@ void TestPortal::replyTable_data()
                         << u"ok: Successfully uploaded job files to Farbo server"_s;
     QTest::newRow("another result") << 0 << 200 << QByteArray(R"({"result":"bad token"})") << 1
                                     << u"error: Error from Farbo server: bad token"_s;
-    QTest::newRow("lower-case ok") << 0 << 200 << QByteArray(R"({"result":"ok"})") << 1
-                                   << u"error: Error from Farbo server: ok"_s;
-    QTest::newRow("non-string result") << 0 << 200 << QByteArray(R"({"result":true})") << 1
-                                       << u"error: Error from Farbo server: "_s;
     QTest::newRow("plain body") << 0 << 200 << QByteArray("OK") << 1
                                 << u"error: Error from Farbo server: "_s;
-    QTest::newRow("202") << 0 << 202 << QByteArray() << 1
+    QTest::newRow("202") << 0 << 202 << QByteArray(R"({"result":"OK"})") << 1
                          << u"error: Wrong response from Farbo server"_s;
     QTest::newRow("404 gives the network code")
             << int(QNetworkReply::ContentNotFoundError) << 404 << QByteArray() << 1
@@ -263,13 +230,6 @@ void TestPortal::replyTable()
             = Uploader().interpret(QNetworkReply::NetworkError(error), status, body, attempt);
     QCOMPARE(given ? (given->success ? u"ok: "_s : u"error: "_s) + given->message : u"retry"_s,
              outcome);
-}
-
-QByteArray TestPortal::encodedBody() const
-{
-    FormBody body(FormBody::plan(m_identity, FormBody::uploadFiles(m_folder)));
-    body.open(QIODevice::ReadOnly);
-    return body.readAll();
 }
 
 void TestPortal::upload_data()
@@ -296,8 +256,7 @@ void TestPortal::upload()
     // A label too long for any host name: not found at once, without asking a name server.
     const QString nowhere = u"https://"_s + QString(70, u'x') + u".invalid/"_s;
     uploader.setUrl(QUrl(tag == "host not found" ? nowhere : server.url()));
-    if (tag == "stalled server")
-        uploader.setTransferTimeout(2000);
+    uploader.setTransferTimeout(2000);
     QSignalSpy tries(uploader.findChild<QNetworkAccessManager *>(),
                      &QNetworkAccessManager::finished);
     const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
@@ -308,37 +267,29 @@ void TestPortal::upload()
     }
     if (tag == "unreadable file")
         QVERIFY(QFile::link(u"/proc/self/mem"_s, m_folder + u"/fort.25"_s));
-    QTimer cancel;
-    connect(&cancel, &QTimer::timeout, this, [&] {
-        if (uploader.sent() > 0 && tag == "cancelled")
-            uploader.cancel();
-    });
-    cancel.start(1);
     QSignalSpy finished(&uploader, &Uploader::finished);
     uploader.upload(m_folder, m_identity);
-    QVERIFY(uploader.isBusy());
-    QVERIFY(finished.wait(20000));
+    if (tag == "cancelled" && QTest::qWaitFor([&] { return uploader.sent() > 0; }))
+        uploader.cancel();
+    QVERIFY(finished.size() == 1 || finished.wait(20000));
     QSslConfiguration::setDefaultConfiguration(trusted);
     QFile::remove(m_folder + u"/fort.25"_s);
     QVERIFY(!uploader.isBusy());
     const auto outcome = finished.first().at(0).value<Uploader::Outcome>();
-    QVERIFY2(
-            outcome.message.startsWith(message.contains(u"%1"_s) ? message.arg(m_folder) : message),
-            qPrintable(outcome.message));
+    QVERIFY2(outcome.message.startsWith(QString(message).replace(u"%1"_s, m_folder)),
+             qPrintable(outcome.message));
     QCOMPARE(outcome.cancelled, tag == "cancelled");
-    if (received >= 0)
-        QCOMPARE(server.requests.size(), received);
+    QVERIFY(received < 0 || server.requests.size() == received);
     if (tag == "host not found")
         QCOMPARE(tries.size(), Uploader::Attempts);
-    if (tag != "portal answers OK")
-        return;
-    const HttpsServer::Request &request = server.requests.first();
-    QVERIFY(request.head.startsWith("POST /compute/upload/ HTTP/1.1\r\n"));
-    QCOMPARE(request.header("referer"), server.url().toUtf8());
-    QCOMPARE(request.header("content-type"), QByteArray("application/x-www-form-urlencoded"));
-    QCOMPARE(request.header("accept"), QByteArray("text/plain"));
-    QCOMPARE(request.header("content-length").toLongLong(), request.body.size());
-    QCOMPARE(request.body, encodedBody());
+    if (received == 1) {
+        const HttpsServer::Request &request = server.requests.first();
+        QVERIFY(request.head.startsWith("POST /compute/upload/ HTTP/1.1\r\n"));
+        QCOMPARE(request.header("referer"), server.url().toUtf8());
+        QCOMPARE(request.header("content-type"), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(request.header("accept"), QByteArray("text/plain"));
+        QCOMPARE(request.body, encodedBody());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPortal)

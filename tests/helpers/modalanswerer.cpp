@@ -3,8 +3,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -23,20 +21,6 @@ void ModalAnswerer::answer(const QString &button)
                 return candidate->click();
         }
         ++unexpected;
-    });
-}
-
-void ModalAnswerer::chooseFile(const QString &path)
-{
-    act([this, path](QWidget *widget) {
-        auto *dialog = qobject_cast<QFileDialog *>(widget);
-        if (!dialog)
-            return void(++unexpected);
-        const QFileInfo info(path);
-        dialog->setDirectory(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
-                ->setText(info.isDir() ? QString() : info.fileName());
-        static_cast<QDialog *>(dialog)->accept();
     });
 }
 

@@ -22,8 +22,6 @@ public:
     void act(Action action) { m_actions.enqueue(std::move(action)); }
     // Clicks the message box's button of this text, as "OK" or "Keep folder".
     void answer(const QString &button);
-    // Picks a file, or a folder in a folder chooser, as a user typing its name would.
-    void chooseFile(const QString &path);
     int pending() const { return int(m_actions.size()); }
 
     QStringList shown;

@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/jobplanner.h"
 #include "job/jobrunner.h"
+#include "job/outputfollower.h"
 #include "settings/settingskeys.h"
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
-class TestJobRunner : public QObject
+class TestJob : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
+    void followerShowsWhatAWholeFileReadShows_data();
+    void followerShowsWhatAWholeFileReadShows();
     void steps_data();
     void steps();
     void stopAndDestructionReachTheWholeGroup_data();
@@ -37,7 +41,7 @@ private:
     std::unique_ptr<JobRunner> m_runner;
 };
 
-void TestJobRunner::init()
+void TestJob::init()
 {
     static int round = 0;
     m_dir = m_env.path() + u"/round %1"_s.arg(++round);
@@ -48,23 +52,22 @@ void TestJobRunner::init()
     m_runner = std::make_unique<JobRunner>();
 }
 
-void TestJobRunner::standIn(const QString &name, const QByteArray &body)
+void TestJob::standIn(const QString &name, const QByteArray &body)
 {
-    const QByteArray rec = QFile::encodeName(m_dir + u'/' + name);
     writeScript(m_dir + u"/package/"_s + name,
-                "rec='" + rec
+                "rec='" + QFile::encodeName(m_dir + u'/' + name)
                         + "'\necho $$ > \"$rec.pid\"\n{ echo $# $(pwd); cat; } >> \"$rec.log\"\n"
                         + body);
 }
 
-PlannedJob TestJobRunner::plan(const QString &program, const QString &deck, int cores)
+PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)
 {
     const QString path = writeFile(m_dir + u"/work/"_s + deck, "deck " + deck.toUtf8() + '\n');
     return JobPlanner::plan(launcherSettings(), program, path, m_dir + u"/work"_s,
                             deck.endsWith(u".d3"_s), cores);
 }
 
-JobRunner::Outcome TestJobRunner::run(const JobPlan &plan)
+JobRunner::Outcome TestJob::run(const JobPlan &plan)
 {
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
     m_runner->begin(plan);
@@ -74,43 +77,90 @@ JobRunner::Outcome TestJobRunner::run(const JobPlan &plan)
     return ended.value(0).value(0).value<JobRunner::Outcome>();
 }
 
-void TestJobRunner::steps_data()
+void TestJob::followerShowsWhatAWholeFileReadShows_data()
+{
+    // Each piece is appended; a piece starting with "=" replaces the file, one with "~"
+    // rewrites it in place, one with ">" goes to another file.
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::newRow("UTF-8 split") << QList<QByteArray>{ "caf\xc3", "\xa9\n\xe2", "\x82", "\xac" };
+    QTest::newRow("CR LF split") << QList<QByteArray>{ "line\r", "\nnext\r\n", "a\rb" };
+    QTest::newRow("truncated") << QList<QByteArray>{ "first run\nlong\n", "~new\n" };
+    QTest::newRow("rewritten longer")
+            << QList<QByteArray>{ "first run\n", "~second, longer run\n" };
+    QTest::newRow("replaced") << QList<QByteArray>{ "first\n", "=a new file, longer\n" };
+    QTest::newRow("other file") << QList<QByteArray>{ "step 1\n", ">step 1\nstep 2\n" };
+    // Bytes drawn from a small alphabet rich in sequence starts, continuations and CRs.
+    const QByteArray alphabet("a\n\r\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xff\x80 \0", 16);
+    QRandomGenerator random(20261206);
+    for (int row = 0; row < 300; ++row) {
+        QList<QByteArray> pieces(12);
+        for (QByteArray &piece : pieces) {
+            for (int i = random.bounded(0, 9); i > 0; --i)
+                piece += alphabet.at(random.bounded(alphabet.size()));
+        }
+        QTest::addRow("random %d", row) << pieces;
+    }
+}
+
+void TestJob::followerShowsWhatAWholeFileReadShows()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QString path = writeFile(m_dir + u"/mgo.out"_s, QByteArray());
+    OutputFollower follower;
+    QString shown;
+    for (const QByteArray &piece : pieces) {
+        if (piece.startsWith('~')) {
+            writeFile(path, piece.mid(1));
+        } else if (piece.startsWith('=')) {
+            QFile::remove(path);
+            QFile::rename(writeFile(path + u".new"_s, piece.mid(1)), path);
+        } else if (piece.startsWith('>')) {
+            path = writeFile(path + u"p"_s, piece.mid(1));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append) && file.write(piece) == piece.size());
+        }
+        const OutputFollower::Update update = follower.poll(path);
+        if (update.change == OutputFollower::Change::Replace)
+            shown = update.text;
+        else if (update.change == OutputFollower::Change::Append)
+            shown = shown.left(shown.size() - update.dropTrailing) + update.text;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(shown, QString::fromUtf8(file.readAll()));
+    }
+}
+
+void TestJob::steps_data()
 {
     QTest::addColumn<QString>("deck");
     QTest::addColumn<QByteArray>("moltra"); // empty: no such executable
-    QTest::addColumn<QString>("outputs"); // the steps' outputs, then the error output's size
+    QTest::addColumn<QString>("outputs"); // of the steps that ran, then the error output's size
     QTest::addColumn<QString>("outcome"); // ending, reason and the message's start
     const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
-    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"Finished, , "_s;
+    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"0, , "_s;
     QTest::newRow("EVALIX job runs MOLTRA first")
-            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"Finished, , "_s;
-    QTest::newRow("EVALIX job with fort.9 present")
-            << u"mgo.d3 fort.9"_s << ok << u"mgo.outp, -1"_s << u"Finished, , "_s;
-    QTest::newRow("much error output")
-            << u"mgo.d12"_s << ok + "head -c 1000000 /dev/zero | tr '\\0' e >&2\n"
-            << u"mgo.out, 1000000"_s << u"Finished, , "_s;
+            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"0, , "_s;
     QTest::newRow("exit code 3")
-            << u"mgo.d12"_s
-            << QByteArray("echo MOLTRA output\nfor i in $(seq 30); do echo \"bad $i\" >&2; done\n"
-                          "exit 3\n")
+            << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n")
             << u"mgo.out, 201"_s
-            << u"Failed, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/mgo.out.err:\n\nbad 11\n"_s;
+            << u"1, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/mgo.out.err:\n\nbad 11\n"_s;
     QTest::newRow("killed by SIGSEGV")
             << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nkill -SEGV $$\n") << u"mgo.out, -1"_s
-            << u"Failed, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
+            << u"1, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
     QTest::newRow("failing MOLTRA step ends the EVALIX job")
             << u"mgo.d3"_s << ok + "exit 1\n"
             << u"mgo.outp.out, -1"_s
-            << u"Failed, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
+            << u"1, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
     QTest::newRow("MOLTRA step leaves no fort.9")
             << u"mgo.d3"_s << QByteArray("echo MOLTRA output\n") << u"mgo.outp.out, -1"_s
-            << u"NoFort9, moltra left no fort.9, The MOLTRA step ended without leaving fort.9"_s;
+            << u"2, moltra left no fort.9, The MOLTRA step ended without leaving fort.9"_s;
     QTest::newRow("MOLTRA executable missing")
             << u"mgo.d12"_s << QByteArray() << u", -1"_s
-            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/../package/moltra is not an executable file"_s;
+            << u"3, moltra, Unable to start the .d12 job: %1/../package/moltra is not an executable file"_s;
 }
 
-void TestJobRunner::steps()
+void TestJob::steps()
 {
     QFETCH(QString, deck);
     QFETCH(QByteArray, moltra);
@@ -120,57 +170,42 @@ void TestJobRunner::steps()
         standIn(u"moltra"_s, moltra);
     standIn(u"evalix"_s, "echo EVALIX output\n");
     const QString work = m_dir + u"/work"_s;
-    if (deck.endsWith(u"fort.9"_s))
-        writeFile(work + u"/fort.9"_s, "wf\n");
-    JobPlan job
-            = plan(deck.endsWith(u".d12"_s) ? u"moltra"_s : u"evalix"_s, deck.section(u' ', 0, 0))
-                      .plan;
+    JobPlan job = plan(deck.endsWith(u".d3"_s) ? u"evalix"_s : u"moltra"_s, deck).plan;
     job.command.program = work + u"/../package/"_s + job.command.name;
     writeFile(work + u"/mgo.d12"_s, "companion deck\n");
     const QByteArray earlier = "left over from an earlier run, longer than now\n";
     writeFile(job.output + (job.flagD3 ? u".out"_s : u""_s), earlier);
 
-    QSignalSpy started(m_runner.get(), &JobRunner::stepStarted);
     const JobRunner::Outcome given = run(job);
-    QVERIFY(!m_runner->isRunning());
-    const QString told = u"%1, %2, %3"_s.arg(
-            QMetaEnum::fromType<JobRunner::Ending>().valueToKey(int(given.ending)), given.reason,
-            given.message);
-    QVERIFY2(told.startsWith(outcome.contains(u"%1"_s) ? outcome.arg(work) : outcome),
-             qPrintable(told));
+    const QString told = u"%1, %2, %3"_s.arg(int(given.ending)).arg(given.reason, given.message);
+    QVERIFY2(told.startsWith(outcome.replace(u"%1"_s, work)), qPrintable(told));
     // At most the last 20 lines of the error output.
     QVERIFY(!given.message.contains(u"bad 10\n"_s) && !given.message.endsWith(u'\n'));
-
-    QStringList startedOutputs;
-    for (const QList<QVariant> &step : started)
-        startedOutputs << QFileInfo(step.at(1).toString()).fileName();
     const QStringList ran = outputs.section(u',', 0, 0).split(u' ', Qt::SkipEmptyParts);
-    QCOMPARE(startedOutputs, ran.isEmpty() ? QStringList{ u"mgo.out"_s } : ran);
     for (const QString &name : ran) {
         QCOMPARE(readFile(work + u'/' + name),
                  name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
     }
     if (ran.isEmpty())
         QCOMPARE(readFile(work + u"/mgo.out"_s), earlier);
-    const QFileInfo errors(work + u'/' + startedOutputs.first() + u".err"_s);
+    const QFileInfo errors(work + u'/' + ran.value(0, u"mgo.out"_s) + u".err"_s);
     QCOMPARE(errors.exists() ? errors.size() : -1, outputs.section(u", "_s, 1).toLongLong());
     const QByteArray call = "0 " + QFile::encodeName(work) + '\n';
-    const bool moltraRan = ran.contains(u"mgo.out"_s) || ran.contains(u"mgo.outp.out"_s);
     QCOMPARE(readFile(m_dir + u"/moltra.log"_s),
-             moltraRan ? call + readFile(work + u"/mgo.d12"_s) : "");
+             ran.isEmpty() ? "" : call + readFile(work + u"/mgo.d12"_s));
     QCOMPARE(readFile(m_dir + u"/evalix.log"_s),
              ran.endsWith(u"mgo.outp"_s) ? call + readFile(job.deck) : "");
     QTRY_VERIFY(m_runner->findChildren<QProcess *>().isEmpty());
 }
 
-void TestJobRunner::stopAndDestructionReachTheWholeGroup_data()
+void TestJob::stopAndDestructionReachTheWholeGroup_data()
 {
     QTest::addColumn<bool>("destroy");
     QTest::newRow("stop") << false;
     QTest::newRow("destruction") << true;
 }
 
-void TestJobRunner::stopAndDestructionReachTheWholeGroup()
+void TestJob::stopAndDestructionReachTheWholeGroup()
 {
     QFETCH(bool, destroy);
     // The leader and one helper end at the termination request; the other helper ignores it.
@@ -197,7 +232,7 @@ void TestJobRunner::stopAndDestructionReachTheWholeGroup()
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(group[2]), JobRunner::StopGraceMs + 2000);
 }
 
-void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
+void TestJob::stoppedStepDoesNotEndTheNextJob()
 {
     // The first job's program takes its time to end after the termination request.
     standIn(u"moltra"_s, "trap 'sleep 1; exit 0' TERM\nwhile :; do sleep 0.1; done\n");
@@ -212,12 +247,11 @@ void TestJobRunner::stoppedStepDoesNotEndTheNextJob()
     m_runner->compute();
     QTest::qWait(2000);
     QCOMPARE(ended.size(), 1);
-    QVERIFY(m_runner->isRunning());
     QVERIFY(ended.wait(5000));
     QCOMPARE(ended.at(1).at(0).value<JobRunner::Outcome>().ending, JobRunner::Ending::Finished);
 }
 
-void TestJobRunner::plans_data()
+void TestJob::plans_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("deck");
@@ -226,8 +260,6 @@ void TestJobRunner::plans_data()
     QTest::addColumn<QString>("expected");
     const QString mpirun = u"mpirun,-n,2,--bind-to,core x,P/"_s;
     QTest::newRow("moltra") << u"moltra"_s << u"mgo.d12"_s << 4 << u"mgo.out: P/moltra"_s;
-    QTest::newRow("Pmoltra on 2 cores")
-            << u"Pmoltra"_s << u"mgo.d12"_s << 2 << u"mgo.out: "_s + mpirun + u"Pmoltra"_s;
     QTest::newRow("Pevalix runs Pmoltra first")
             << u"Pevalix"_s << u"mgo.d3"_s << 2
             << u"mgo.outp: "_s + mpirun + u"Pevalix | "_s + mpirun + u"Pmoltra"_s;
@@ -238,13 +270,12 @@ void TestJobRunner::plans_data()
             << u"MPPmoltra is not installed: running moltra on one core"_s;
     QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0
                               << u"Pmoltra needs at least one core. Choose the number of cores."_s;
-    QTest::newRow("no program") << QString() << u"mgo.d12"_s << 1 << u"Nothing to start!"_s;
     QTest::newRow("EVALIX on a .d12 deck")
             << u"evalix"_s << u"mgo.d12"_s << 1
             << u"The program evalix does not fit the input file mgo.d12. Choose a .d12 input file for MOLTRA or a .d3 input file for EVALIX."_s;
 }
 
-void TestJobRunner::plans()
+void TestJob::plans()
 {
     QFETCH(QString, program);
     QFETCH(QString, deck);
@@ -268,40 +299,40 @@ void TestJobRunner::plans()
     QCOMPARE(given, expected);
 }
 
-void TestJobRunner::parallelBuildsRunUnderMpi_data()
+void TestJob::parallelBuildsRunUnderMpi_data()
 {
     QTest::addColumn<bool>("stop");
     QTest::newRow("Pevalix runs Pmoltra first") << false;
     QTest::newRow("stopped") << true;
 }
 
-void TestJobRunner::parallelBuildsRunUnderMpi()
+void TestJob::parallelBuildsRunUnderMpi()
 {
     QFETCH(bool, stop);
     const QString package = m_dir + u"/package/"_s;
     QVERIFY(QDir().mkpath(package));
-    for (const QString &name : { u"moltra"_s, u"Pmoltra"_s, u"Pevalix"_s })
+    for (const QString &name : { u"Pmoltra"_s, u"Pevalix"_s })
         QVERIFY(QFile::link(QStringLiteral(MOLTRA_DEMO_DIR "/") + name, package + name));
     // The tests may run as root, which Open MPI refuses unless told.
     launcherSettings().setValue(u"mpiArguments"_s, u"--allow-run-as-root --oversubscribe"_s);
     writeFile(m_dir + u"/work/mgo.d12"_s, "MgO\nEND\n");
     const JobPlan job = plan(u"Pevalix"_s, u"mgo.d3"_s, 2).plan;
-    // The ranks are the processes that run the parallel build from the package folder.
-    const auto ranks = [package] {
-        int count = 0;
-        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
-            const QByteArray line = readFile(u"/proc/"_s + pid + u"/cmdline"_s);
-            count += line.startsWith(QFile::encodeName(package + u'P'))
-                    && processAlive(pid.toLongLong());
-        }
-        return count;
-    };
     if (!stop) {
         QCOMPARE(run(job).ending, JobRunner::Ending::Finished);
         for (const QString &name : { u"mgo.outp.out"_s, u"mgo.outp"_s })
             QVERIFY(readFile(job.workDir + u'/' + name).contains(" RUNNING ON 2 PROCESSES\n"));
         return;
     }
+    // The ranks are the processes that run a parallel build from the package folder.
+    const auto ranks = [package] {
+        int count = 0;
+        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+            count += readFile(u"/proc/"_s + pid + u"/cmdline"_s)
+                             .startsWith(QFile::encodeName(package + u'P'))
+                    && processAlive(pid.toLongLong());
+        }
+        return count;
+    };
     m_runner->begin(job);
     m_runner->compute();
     QTRY_COMPARE(ranks(), 2);
@@ -309,5 +340,5 @@ void TestJobRunner::parallelBuildsRunUnderMpi()
     QTRY_COMPARE_WITH_TIMEOUT(ranks(), 0, JobRunner::StopGraceMs + 2000);
 }
 
-QTEST_GUILESS_MAIN(TestJobRunner)
-#include "tst_jobrunner.moc"
+QTEST_GUILESS_MAIN(TestJob)
+#include "tst_job.moc"
