@@ -27,8 +27,6 @@ private Q_SLOTS:
     void stoppedStepDoesNotEndTheNextJob();
     void plans_data();
     void plans();
-    void parallelBuildsRunUnderMpi_data();
-    void parallelBuildsRunUnderMpi();
 
 private:
     // A stand-in program that logs each run's argument count, folder and standard input.
@@ -297,47 +295,6 @@ void TestJob::plans()
             given += u" | "_s + shown(job.plan.moltraCommand);
     }
     QCOMPARE(given, expected);
-}
-
-void TestJob::parallelBuildsRunUnderMpi_data()
-{
-    QTest::addColumn<bool>("stop");
-    QTest::newRow("Pevalix runs Pmoltra first") << false;
-    QTest::newRow("stopped") << true;
-}
-
-void TestJob::parallelBuildsRunUnderMpi()
-{
-    QFETCH(bool, stop);
-    const QString package = m_dir + u"/package/"_s;
-    QVERIFY(QDir().mkpath(package));
-    for (const QString &name : { u"Pmoltra"_s, u"Pevalix"_s })
-        QVERIFY(QFile::link(QStringLiteral(MOLTRA_DEMO_DIR "/") + name, package + name));
-    // The tests may run as root, which Open MPI refuses unless told.
-    launcherSettings().setValue(u"mpiArguments"_s, u"--allow-run-as-root --oversubscribe"_s);
-    writeFile(m_dir + u"/work/mgo.d12"_s, "MgO\nEND\n");
-    const JobPlan job = plan(u"Pevalix"_s, u"mgo.d3"_s, 2).plan;
-    if (!stop) {
-        QCOMPARE(run(job).ending, JobRunner::Ending::Finished);
-        for (const QString &name : { u"mgo.outp.out"_s, u"mgo.outp"_s })
-            QVERIFY(readFile(job.workDir + u'/' + name).contains(" RUNNING ON 2 PROCESSES\n"));
-        return;
-    }
-    // The ranks are the processes that run a parallel build from the package folder.
-    const auto ranks = [package] {
-        int count = 0;
-        for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
-            count += readFile(u"/proc/"_s + pid + u"/cmdline"_s)
-                             .startsWith(QFile::encodeName(package + u'P'))
-                    && processAlive(pid.toLongLong());
-        }
-        return count;
-    };
-    m_runner->begin(job);
-    m_runner->compute();
-    QTRY_COMPARE(ranks(), 2);
-    m_runner->stop();
-    QTRY_COMPARE_WITH_TIMEOUT(ranks(), 0, JobRunner::StopGraceMs + 2000);
 }
 
 QTEST_GUILESS_MAIN(TestJob)

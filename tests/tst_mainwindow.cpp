@@ -47,7 +47,6 @@ private Q_SLOTS:
     void questionsFollowTheJob();
     void stopConfirmedWhileStarting();
     void folderUrl();
-    void deckOnTheCommandLine();
 
 private:
     template <typename T = QToolButton> T *child(const char *name) const
@@ -382,11 +381,22 @@ void TestMainWindow::stopConfirmedWhileStarting()
     QVERIFY(!QFile::exists(m_dir + u"/moltra.pid"_s));
 }
 
+// The launcher reads its command line from the application; the test sets it, apart from
+// the test runner's own arguments.
+static int launcherArgc = 1;
+static char *launcherArgv[3] = { nullptr, nullptr, nullptr };
+
 void TestMainWindow::folderUrl()
 {
-    QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+    // A deck given on the command line opens as if chosen.
     const QString folder = m_dir + u"/my jobs/MgO #1"_s;
-    m_window->openFile(writeFile(folder + u"/mgo.d3"_s, "deck\n"));
+    const QByteArray argument = QFile::encodeName(writeFile(folder + u"/mgo.d3"_s, "deck\n"));
+    launcherArgv[1] = const_cast<char *>(argument.constData());
+    launcherArgc = 2;
+    m_window = std::make_unique<MainWindow>();
+    launcherArgc = 1;
+    QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), folder);
+    QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
     child("toolButtonOpenWorkdir")->click();
     QDesktopServices::unsetUrlHandler(u"file"_s);
     QCOMPARE(m_urls, QList<QUrl>{ QUrl::fromLocalFile(folder) });
@@ -397,23 +407,6 @@ void TestMainWindow::folderUrl()
     child("toolButtonOpenWorkdir")->click();
     qputenv("PATH", path);
     QCOMPARE(m_answerer->shown, QStringList{ u"Unable to open the folder "_s + folder });
-}
-
-// The launcher reads its command line from the application; the test sets it, apart from
-// the test runner's own arguments.
-static int launcherArgc = 1;
-static char *launcherArgv[3] = { nullptr, nullptr, nullptr };
-
-void TestMainWindow::deckOnTheCommandLine()
-{
-    const QByteArray argument = QFile::encodeName(deck());
-    launcherArgv[1] = const_cast<char *>(argument.constData());
-    launcherArgc = 2;
-    m_window = std::make_unique<MainWindow>();
-    launcherArgc = 1;
-    QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), u"deck\n"_s);
-    QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), m_dir);
-    QVERIFY(child("toolButtonStart")->isEnabled());
 }
 
 int main(int argc, char *argv[])

@@ -26,8 +26,6 @@ private Q_SLOTS:
     void initTestCase();
     void import_data();
     void import();
-    void refused_data();
-    void refused();
     void encodedBodyDecodesToEveryByte();
     void replyTable_data();
     void replyTable();
@@ -59,27 +57,47 @@ void TestPortal::initTestCase()
 
 void TestPortal::import_data()
 {
-    // What the job file adds to a plain MOLTRA deck, and what the import makes of it:
-    // program, cores, the folder's files and the EVALIX flag.
+    // What the job file adds to a plain MOLTRA job, and the import's summary or its error.
     QTest::addColumn<QJsonObject>("more");
     QTest::addColumn<QString>("expected");
     QTest::newRow("parallel MOLTRA with cores")
-            << QJsonObject{ { u"program"_s, 1 }, { u"ncpus"_s, 8 } } << u"Pmoltra 8 mgo.d12 0"_s;
+            << QJsonObject{ { u"program"_s, 1 }, { u"ncpus"_s, 8 } } << u"Pmoltra 8 0 mgo.d12"_s;
     QTest::newRow("unknown code selects nothing")
-            << QJsonObject{ { u"program"_s, 7 } } << u" 0 mgo.d12 0"_s;
+            << QJsonObject{ { u"program"_s, 7 } } << u" 0 0 mgo.d12"_s;
     QTest::newRow("EVALIX job with companion deck and fort.34")
             << QJsonObject{ { u"input_file_name"_s, u"mgo.d3"_s },
                             { u"flag_d3"_s, true },
                             { u"d12_file_name"_s, u"mgo.d12"_s },
                             { u"flag_f34"_s, true },
                             { u"f34_file_content"_s, u"F34"_s } }
-            << u"moltra 0 fort.34,mgo.d12,mgo.d3 1"_s;
+            << u"moltra 0 1 fort.34,mgo.d12,mgo.d3"_s;
+    const auto named = [](const QString &name, const QString &d12 = u"mgo.d12"_s) {
+        return QJsonObject{ { u"input_file_name"_s, name },
+                            { u"flag_d3"_s, true },
+                            { u"d12_file_name"_s, d12 } };
+    };
+    const QString input = u"Unable to create input file"_s;
+    QTest::newRow("folder part") << named(u"sub/mgo.d3"_s) << input;
+    QTest::newRow("climbs out") << named(u"../mgo.d3"_s) << input;
+    QTest::newRow("backslash") << named(u"..\\mgo.d3"_s) << input;
+    QTest::newRow("NUL in the name") << named(u"mgo.d3\u0000x"_s) << input;
+    QTest::newRow("newline in the name") << named(u"mgo\n.d3"_s) << input;
+    QTest::newRow("companion climbs out")
+            << named(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
+    QTest::newRow("write cut off")
+            << QJsonObject{ { u"input_file_content"_s, QString(20000, u'x') } } << input;
+    QTest::newRow("not JSON") << QJsonObject() << input;
+    QTest::newRow("named pipe") << QJsonObject() << u"is not a regular file"_s;
+    QTest::newRow("missing") << QJsonObject() << u"does not exist"_s;
 }
 
 void TestPortal::import()
 {
     QFETCH(QJsonObject, more);
     QFETCH(QString, expected);
+    const QByteArray tag = QTest::currentDataTag();
+    const QString path = m_env.path() + u"/job.farbojob"_s;
+    QFile::remove(path);
     QJsonObject job{ { u"input_file_name"_s, u"mgo.d12"_s },
                      { u"input_file_content"_s, u"MgO\n"_s },
                      { u"title"_s, u"Bands"_s },
@@ -88,76 +106,39 @@ void TestPortal::import()
                      { u"job_id"_s, 42 } };
     for (auto it = more.begin(); it != more.end(); ++it)
         job.insert(it.key(), it.value());
-    const ImportedJob imported = JobFileImporter::import(
-            writeFile(m_env.path() + u"/job.farbojob"_s, QJsonDocument(job).toJson()));
-    QVERIFY2(imported.ok(), qPrintable(imported.error));
+    if (tag == "named pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (tag != "missing")
+        writeFile(path, tag == "not JSON" ? "{ not json" : QJsonDocument(job).toJson());
+    const QDir temp(QDir::tempPath());
+    const QStringList before = temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    // A file size limit makes writes fail after the file has opened, as a full disk does.
+    rlimit original;
+    ::getrlimit(RLIMIT_FSIZE, &original);
+    const rlimit limited{ tag == "write cut off" ? 4096 : original.rlim_cur, original.rlim_max };
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const ImportedJob imported = JobFileImporter::import(path);
+    ::setrlimit(RLIMIT_FSIZE, &original);
+    if (!imported.ok()) {
+        QVERIFY2(imported.error.contains(expected) && !imported.folder, qPrintable(imported.error));
+        QCOMPARE(temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        return;
+    }
     const QString folder = imported.folder->path();
     QCOMPARE(QFileInfo(folder).path(), QDir::tempPath());
     QCOMPARE(u"%1 %2 %3 %4"_s.arg(imported.program)
                      .arg(imported.cores)
-                     .arg(QDir(folder).entryList(QDir::Files, QDir::Name).join(u','))
-                     .arg(int(imported.flagD3)),
+                     .arg(int(imported.flagD3))
+                     .arg(QDir(folder).entryList(QDir::Files, QDir::Name).join(u',')),
              expected);
     QCOMPARE(readFile(imported.deck), QByteArray("MgO\n"));
-    if (imported.flagD3)
-        QCOMPARE(readFile(folder + u"/fort.34"_s), QByteArray("F34"));
+    QCOMPARE(readFile(folder + u"/fort.34"_s), imported.flagD3 ? QByteArray("F34") : QByteArray());
     QCOMPARE(u"%1 %2 %3 %4"_s.arg(imported.title)
                      .arg(imported.identity.userId)
                      .arg(imported.identity.userToken)
                      .arg(imported.identity.jobId),
              u"Bands 7 t0k+n 42"_s);
-}
-
-void TestPortal::refused_data()
-{
-    QTest::addColumn<QByteArray>("content"); // empty: the path is made by the row's name
-    QTest::addColumn<QString>("error");
-    const auto job = [](const QString &name, const QString &d12 = u"mgo.d12"_s) {
-        return QJsonDocument(QJsonObject{ { u"input_file_name"_s, name },
-                                          { u"input_file_content"_s, QString(20000, u'x') },
-                                          { u"flag_d3"_s, true },
-                                          { u"d12_file_name"_s, d12 } })
-                .toJson();
-    };
-    const QString input = u"Unable to create input file"_s;
-    QTest::newRow("not JSON") << QByteArray("{ not json") << input;
-    QTest::newRow("folder part") << job(u"sub/mgo.d3"_s) << input;
-    QTest::newRow("climbs out") << job(u"../mgo.d3"_s) << input;
-    QTest::newRow("backslash") << job(u"..\\mgo.d3"_s) << input;
-    QTest::newRow("NUL in the name") << job(u"mgo.d3\u0000x"_s) << input;
-    QTest::newRow("newline in the name") << job(u"mgo\n.d3"_s) << input;
-    QTest::newRow("companion climbs out")
-            << job(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
-    QTest::newRow("write cut off") << job(u"mgo.d3"_s) << input;
-    QTest::newRow("named pipe") << QByteArray() << u"is not a regular file"_s;
-    QTest::newRow("missing") << QByteArray() << u"does not exist"_s;
-}
-
-void TestPortal::refused()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, error);
-    const QString path = m_env.path() + u"/refused.farbojob"_s;
-    QFile::remove(path);
-    const QByteArray tag = QTest::currentDataTag();
-    if (tag == "named pipe")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (!content.isEmpty())
-        writeFile(path, content);
-    const QStringList before
-            = QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    // A file size limit makes writes fail after the file has opened, as a full disk does.
-    rlimit original;
-    ::getrlimit(RLIMIT_FSIZE, &original);
-    rlimit limited{ tag == "write cut off" ? 4096 : original.rlim_cur, original.rlim_max };
-    std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-    const ImportedJob imported = JobFileImporter::import(path);
-    ::setrlimit(RLIMIT_FSIZE, &original);
-    QVERIFY2(imported.error.contains(error), qPrintable(imported.error));
-    QVERIFY(!imported.folder);
-    QCOMPARE(QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
-    QCOMPARE(QDir(m_env.path()).entryList({ u"*.d3"_s, u"*.d12"_s }), QStringList());
 }
 
 QByteArray TestPortal::encodedBody() const
