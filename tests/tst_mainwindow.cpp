@@ -220,27 +220,31 @@ void TestMainWindow::portalJobRoundTrip()
     m_answerer->answer(u"OK"_s);
     m_window->openFile(jobFile(u"b.farbojob"_s, { { u"input_file_name"_s, u"../b.d12"_s } }));
     QCOMPARE(m_answerer->shown, QStringList{ u"Unable to create input file"_s });
-    auto *upload = child("toolButtonUpload");
-    start(false);
-    // Results still being written are not sent.
-    QVERIFY(!upload->isEnabled());
-    QTRY_VERIFY(upload->isEnabled());
+    start();
     QCOMPARE(readFile(folder + u"/a.out"_s), QByteArray("A\n"));
     QCOMPARE(readFile(m_dir + u"/mpi.args"_s),
              "-n 4 " + QFile::encodeName(m_dir) + "/package/Pmoltra\n");
     HttpsServer server;
     m_window->setUploadUrl(QUrl(server.url()));
     m_answerer->answer(u"OK"_s);
+    auto *upload = child("toolButtonUpload");
     upload->click();
     QTRY_COMPARE(m_answerer->shown.value(1), u"Successfully uploaded job files to Farbo server"_s);
     const FormItems items = decodeForm(server.requests.value(0).body);
     QCOMPARE(items.mid(0, 3),
              FormItems({ { "user_id", "5" }, { "user_token", "token A" }, { "job_id", "11" } }));
     QCOMPARE(items.size(), 3 + 2 * 2);
-    // Uploaded: nothing to ask, and the folder goes with the window.
-    QVERIFY(m_window->close());
-    m_window.reset();
+    // Uploaded: opening another job asks nothing, and the folder goes.
+    m_window->openFile(jobFile(u"c.farbojob"_s));
     QVERIFY(!QFile::exists(folder));
+    // A second run's results are not sent while it runs, and closing then asks.
+    start();
+    start(false);
+    QVERIFY(!upload->isEnabled());
+    QTRY_VERIFY(upload->isEnabled());
+    m_answerer->answer(u"Cancel"_s);
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_answerer->shown.size(), 3);
 }
 
 void TestMainWindow::unsettledFolderAsks_data()
@@ -316,6 +320,7 @@ void TestMainWindow::outcomes()
     QCOMPARE(m_answerer->shown,
              message.isEmpty() ? QStringList() : QStringList{ message.arg(m_dir) });
     QCOMPARE(paneAtEnd, moltra.isEmpty() ? u"0"_s : u"line 300\n0"_s);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QVERIFY(child<QLabel>("labelLoader")->isHidden() && child("toolButtonChoose")->isEnabled());
     // The status stays until the next file is loaded.
     openDeck();
