@@ -127,9 +127,14 @@ void TestMainWindow::startupQuestionComesOnce()
         sawDialog = qobject_cast<DialogSettings *>(widget) != nullptr;
         widget->close();
     });
+    launcherSettings().setValue(u"moltraBinary"_s, u"/opt/bin/moltra-7"_s);
+    launcherSettings().remove(u"evalixBinary"_s);
     for (const QString &stored : { QString(), m_dir }) {
         launcherSettings().setValue(u"moltraDir"_s, stored);
         m_window = std::make_unique<MainWindow>();
+        // Seeding fills in only the names that are not set.
+        QCOMPARE(launcherSettings().value(u"moltraBinary"_s), u"/opt/bin/moltra-7"_s);
+        QCOMPARE(launcherSettings().value(u"evalixBinary"_s), u"evalix"_s);
         QTest::qWait(50);
         QVERIFY(m_answerer->shown.isEmpty() || !stored.isEmpty());
         for (int show = 0; show < 2; ++show) {
