@@ -300,6 +300,10 @@ void TestMainWindow::outcomes_data()
     QTest::newRow("failed start")
             << QByteArray() << u"Could not start moltra"_s
             << u"Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
+    // Its failure is known inside QProcess::start, which the message box must not run inside.
+    QTest::newRow("failed exec")
+            << QByteArray("#!/nonexistent/sh\n") << u"Could not start moltra"_s
+            << u"Unable to start the .d12 job: execvp: No such file or directory"_s;
 }
 
 void TestMainWindow::outcomes()
@@ -307,7 +311,9 @@ void TestMainWindow::outcomes()
     QFETCH(QByteArray, moltra);
     QFETCH(QString, expectedStatus);
     QFETCH(QString, message);
-    if (!moltra.isEmpty())
+    if (moltra.startsWith("#!"))
+        writeScript(m_dir + u"/package/moltra"_s, moltra);
+    else if (!moltra.isEmpty())
         standIn(moltra);
     openDeck();
     if (!message.isEmpty())
@@ -323,8 +329,9 @@ void TestMainWindow::outcomes()
     QTRY_COMPARE(m_answerer->pending(), 0);
     QCOMPARE(status(), expectedStatus);
     QCOMPARE(m_answerer->shown,
-             message.isEmpty() ? QStringList() : QStringList{ message.arg(m_dir) });
-    QCOMPARE(paneAtEnd, moltra.isEmpty() ? u"0"_s : u"line 300\n0"_s);
+             message.isEmpty() ? QStringList()
+                               : QStringList{ QString(message).replace(u"%1"_s, m_dir) });
+    QCOMPARE(paneAtEnd, moltra.startsWith("#!") || moltra.isEmpty() ? u"0"_s : u"line 300\n0"_s);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QVERIFY(child<QLabel>("labelLoader")->isHidden() && child("toolButtonChoose")->isEnabled());
     // The status stays until the next file is loaded.

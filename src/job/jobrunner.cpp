@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/jobrunner.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -63,17 +64,50 @@ QString signalName(int number)
     return QStringLiteral("signal %1").arg(number);
 }
 
-// At most the last 20 lines of the file, read from its end only.
-QString lastLines(const QString &path)
+// The end of the file, at most `limit` bytes of it, read from its end only.
+QString tailOf(const QString &path, qint64 limit)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
-    file.seek(qMax<qint64>(0, file.size() - 16 * 1024));
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    file.seek(qMax<qint64>(0, file.size() - limit));
+    return QString::fromUtf8(file.read(limit));
+}
+
+// At most the last 20 lines of the file.
+QString lastLines(const QString &path)
+{
+    QStringList lines = tailOf(path, 16 * 1024).split(QLatin1Char('\n'));
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines.mid(qMax<qsizetype>(0, lines.size() - 20)).join(QLatin1Char('\n'));
+}
+
+// Whether a process of the group is still alive. Members that ended but wait to be reaped
+// by whoever inherited them do not count: they hold nothing any more.
+bool groupAlive(qint64 group)
+{
+#ifdef Q_OS_LINUX
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        if (!entry.front().isDigit())
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid pgrp ...": the name may hold anything but ends at the last ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z")
+            return true;
+    }
+    return false;
+#elif defined(Q_OS_UNIX)
+    return ::kill(-pid_t(group), 0) == 0;
+#else
+    Q_UNUSED(group);
+    return false;
+#endif
 }
 
 void removeIfEmpty(const QString &path)
@@ -111,11 +145,17 @@ JobRunner::~JobRunner()
         process->waitForFinished();
 }
 
-void JobRunner::begin(const JobPlan &plan)
+bool JobRunner::begin(const JobPlan &plan)
 {
+    if (m_running)
+        return false;
     m_plan = plan;
     m_running = true;
+    m_stopping = false;
     m_step = 0;
+    ++m_job;
+    m_backups.clear();
+    return true;
 }
 
 void JobRunner::compute()
@@ -154,6 +194,12 @@ void JobRunner::execute(const QString &inputFile, const QString &outputFile,
         return;
     }
 
+    QString error;
+    if (!keepPreviousOutput(outputFile, &error)) {
+        failedToStart(failure, error);
+        return;
+    }
+
     auto *process = new QProcess(this);
     m_process = process;
     process->setWorkingDirectory(m_plan.workDir);
@@ -176,16 +222,54 @@ void JobRunner::execute(const QString &inputFile, const QString &outputFile,
                 m_process = nullptr;
                 removeIfEmpty(errorFile);
                 process->deleteLater();
-                failedToStart(failure, process->errorString());
+                // Said once QProcess::start has returned: whoever hears of the end may run an
+                // event loop, which must not delete the process under start's feet.
+                const quint64 job = m_job;
+                const QString reason = process->errorString();
+                QMetaObject::invokeMethod(
+                        this,
+                        [this, job, failure, reason] {
+                            if (m_running && job == m_job)
+                                failedToStart(failure, reason);
+                        },
+                        Qt::QueuedConnection);
             });
     connect(process, &QProcess::finished, this, [this, process] {
-        if (process == m_process)
-            stepDone();
+        if (process != m_process)
+            return;
+        if (!m_stopping)
+            return stepDone();
+        m_process = nullptr;
+        checkStopped();
     });
     process->start(executable, command.arguments, QIODevice::ReadWrite);
     forgetEndedGroups();
     if (process->processId() > 0)
         m_groups.append(process->processId());
+}
+
+bool JobRunner::keepPreviousOutput(const QString &outputFile, QString *error)
+{
+    if (QFileInfo(outputFile).size() == 0)
+        return true;
+    // The error output goes with its output: a stale one of an older generation would mislead.
+    for (const QString &file : { outputFile, errorFileOf(outputFile) }) {
+        const QString backup = backupOf(file);
+        if (QFileInfo::exists(backup) && !QFile::remove(backup)) {
+            *error = QStringLiteral("%1 cannot be replaced, so the previous output %2 would be "
+                                    "lost. Move it away and start again.")
+                             .arg(backup, outputFile);
+            return false;
+        }
+        QFile current(file);
+        if (current.exists() && !current.rename(backup)) {
+            *error = QStringLiteral("%1 cannot be kept as %2: %3")
+                             .arg(file, backup, current.errorString());
+            return false;
+        }
+    }
+    m_backups.append(backupOf(outputFile));
+    return true;
 }
 
 void JobRunner::failedToStart(const QString &failure, const QString &error)
@@ -216,7 +300,7 @@ void JobRunner::stepDone()
         const QString lines = lastLines(errorFile);
         if (!lines.isEmpty())
             message += QStringLiteral("\n\nThe last lines of %1:\n\n%2").arg(errorFile, lines);
-        end(Ending::Failed, reason, message);
+        end(Ending::Failed, reason, message, tailOf(errorFile, DetailsLimit));
     } else if (m_step == m_plan.stepCount) {
         end(Ending::Finished);
     } else if (!QFile::exists(m_plan.workDir + QStringLiteral("/fort.9"))) {
@@ -231,22 +315,60 @@ void JobRunner::stepDone()
 
 void JobRunner::stop()
 {
-    if (!m_running)
+    if (!m_running || m_stopping)
         return;
-    if (m_process) {
-        signalStep(m_process, Signal::Terminate);
-        const qint64 group = m_process->processId();
-        QTimer::singleShot(StopGraceMs, this, [group] { signalGroup(group, Signal::Kill); });
-        // A stopped step's end must not start another step or end a later job.
-        m_process = nullptr;
+    if (!m_process) {
+        end(Ending::Stopped);
+        return;
     }
-    end(Ending::Stopped);
+    m_stopping = true;
+    signalStep(m_process, Signal::Terminate);
+    m_stopped_group = m_process->processId();
+    m_stop_clock.start();
+    if (!m_stop_timer) {
+        m_stop_timer = new QTimer(this);
+        m_stop_timer->setInterval(100);
+        connect(m_stop_timer, &QTimer::timeout, this, &JobRunner::checkStopped);
+    }
+    m_stop_timer->start();
+    Q_EMIT stopping();
 }
 
-void JobRunner::end(Ending ending, const QString &reason, const QString &message)
+void JobRunner::checkStopped()
+{
+    if (!m_stopping)
+        return;
+    // The leader's end is heard from its process, which is then let go.
+    const bool leaderEnded = !m_process;
+    const qint64 waited = m_stop_clock.elapsed();
+    if (waited >= StopGraceMs) {
+        if (m_process)
+            signalStep(m_process, Signal::Kill);
+        signalGroup(m_stopped_group, Signal::Kill);
+    }
+    QString reason;
+    if (!leaderEnded || groupAlive(m_stopped_group)) {
+        if (waited < StopGraceMs + KillWaitMs)
+            return;
+        // Killed, yet not gone (a process stuck in the kernel): the job ends all the same.
+        reason = QStringLiteral("some processes of %1 did not end").arg(m_command.name);
+    }
+    m_stop_timer->stop();
+    // The leader's end, if it ever comes, belongs to no job.
+    m_process = nullptr;
+    end(Ending::Stopped, reason);
+}
+
+void JobRunner::end(Ending ending, const QString &reason, const QString &message,
+                    const QString &details)
 {
     m_running = false;
-    Q_EMIT jobEnded({ ending, reason, message });
+    m_stopping = false;
+    QString told = message;
+    if (ending != Ending::Stopped && ending != Ending::Finished && !m_backups.isEmpty())
+        told += QStringLiteral("\n\nThe previous output is kept as %1.")
+                        .arg(m_backups.join(QStringLiteral(" and ")));
+    Q_EMIT jobEnded({ ending, reason, told, details });
 }
 
 void JobRunner::forgetEndedGroups()

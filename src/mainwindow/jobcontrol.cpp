@@ -36,6 +36,9 @@ bool MainWindow::isRunning() const
 
 void MainWindow::startJob()
 {
+    // A stopped job ends by itself; a second Stop would ask the same question again.
+    if (m_runner->isStopping())
+        return;
     if (isRunning()) {
         requestStop();
         return;
@@ -48,8 +51,7 @@ void MainWindow::startJob()
         return;
     }
     m_job_note = job.note;
-    m_runner->begin(job.plan);
-    if (!enterRunningState())
+    if (!m_runner->begin(job.plan) || !enterRunningState())
         return;
     if (m_temp_dir && m_work_dir == m_temp_dir->path())
         m_settled = false;
@@ -133,7 +135,9 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
         setStatus(QStringLiteral("Finished in ") + elapsed);
         break;
     case JobRunner::Ending::Stopped:
-        setStatus(QStringLiteral("Stopped after ") + elapsed);
+        setStatus(l_outcome.reason.isEmpty() ? QStringLiteral("Stopped after ") + elapsed
+                                             : QStringLiteral("Stopped after %1, but %2")
+                                                       .arg(elapsed, l_outcome.reason));
         break;
     case JobRunner::Ending::FailedToStart:
         setStatus(QStringLiteral("Could not start ") + l_outcome.reason);
@@ -147,14 +151,27 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
     if (!isActiveWindow())
         QApplication::alert(this);
     if (!l_outcome.message.isEmpty())
-        critical(l_outcome.message);
+        critical(l_outcome.message, l_outcome.details);
+}
+
+void MainWindow::jobStopping()
+{
+    ui->toolButtonStart->setEnabled(false);
+    showStopping();
+}
+
+void MainWindow::showStopping()
+{
+    setStatus(QStringLiteral("Stopping %1...").arg(m_runner->program()));
 }
 
 void MainWindow::updateProgress()
 {
     refreshOutput();
     const QString elapsed = elapsedText(m_job_clock.elapsed());
-    if (!m_job_note.isEmpty())
+    if (m_runner->isStopping())
+        showStopping();
+    else if (!m_job_note.isEmpty())
         setStatus(m_job_note + QStringLiteral(", ") + elapsed);
     else
         setStatus(QStringLiteral("Step %1 of %2: %3, %4")
@@ -185,6 +202,7 @@ void MainWindow::stopJob()
     refreshOutput();
     m_pane->drain();
     ui->toolButtonChoose->setEnabled(true);
+    ui->toolButtonStart->setEnabled(true);
     ui->toolButtonStart->setText(QStringLiteral("Start"));
     if (!m_identity.userToken.isEmpty())
         ui->toolButtonUpload->setEnabled(true);
@@ -209,8 +227,10 @@ void MainWindow::requestStop()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // A job that ended while the question was open leaves nothing to keep the window for.
-    if ((isRunning() && !confirmStop() && isRunning()) || !releaseJobFolder()) {
+    // A question that the job's end took away was never answered: the window stays. A job
+    // that is being stopped needs no question; closing kills what is left of it.
+    const bool stay = isRunning() && !m_runner->isStopping() && !confirmStop();
+    if (stay || !releaseJobFolder()) {
         event->ignore();
         return;
     }

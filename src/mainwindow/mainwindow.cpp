@@ -63,6 +63,7 @@ void MainWindow::connectControls()
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
     connect(m_runner, &JobRunner::stepStarted, this, [this] { m_follower.reset(); });
+    connect(m_runner, &JobRunner::stopping, this, &MainWindow::jobStopping);
     connect(m_runner, &JobRunner::jobEnded, this, &MainWindow::jobEnded);
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }
@@ -157,7 +158,10 @@ void MainWindow::setStatus(const QString &l_text)
     ui->labelStatus->setToolTip(l_text);
 }
 
-void MainWindow::critical(const QString &l_text)
+void MainWindow::critical(const QString &l_text, const QString &l_details)
 {
-    QMessageBox::critical(this, windowTitle(), l_text);
+    QMessageBox box(QMessageBox::Critical, windowTitle(), l_text, QMessageBox::Ok, this);
+    // "Show Details..." then holds what did not fit into the text.
+    box.setDetailedText(l_details);
+    box.exec();
 }

@@ -78,13 +78,15 @@ private:
     void requestStop();
     bool enterRunningState();
     void jobEnded(const JobRunner::Outcome &l_outcome);
+    void jobStopping();
+    void showStopping();
     void setStatus(const QString &l_text);
     void pushBusyCursor();
     void popBusyCursor();
     void refreshOutput();
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
-    void critical(const QString &l_text);
+    void critical(const QString &l_text, const QString &l_details = QString());
 
     QString m_input_file;
     PortalIdentity m_identity;

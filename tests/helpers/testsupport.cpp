@@ -36,7 +36,7 @@ QString writeFile(const QString &path, const QByteArray &content)
 
 QString writeScript(const QString &path, const QByteArray &body)
 {
-    writeFile(path, "#!/bin/sh\n" + body);
+    writeFile(path, body.startsWith("#!") ? body : "#!/bin/sh\n" + body);
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
     return path;
 }

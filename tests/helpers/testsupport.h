@@ -26,7 +26,8 @@ private:
 QSettings launcherSettings();
 
 QString writeFile(const QString &path, const QByteArray &content);
-// Writes an executable shell script that stands in for one of the package's programs.
+// Writes an executable script that stands in for one of the package's programs: a shell
+// script unless the body names its own interpreter.
 QString writeScript(const QString &path, const QByteArray &body);
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
