@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
@@ -229,12 +230,26 @@ void TestMainWindow::portalJobRoundTrip()
     QCOMPARE(readFile(folder + u"/a.out"_s), QByteArray("A\n"));
     QCOMPARE(readFile(m_dir + u"/mpi.args"_s),
              "-n 4 " + QFile::encodeName(m_dir) + "/package/Pmoltra\n");
+    // A portal that refuses at once, then one that answers at once: each result box is the
+    // only window over the launcher, and its OK makes the launcher idle again.
     HttpsServer server;
-    m_window->setUploadUrl(QUrl(server.url()));
-    m_answerer->answer(u"OK"_s);
+    bool progressOverBox = false;
     auto *upload = child("toolButtonUpload");
-    upload->click();
-    QTRY_COMPARE(m_answerer->shown.value(1), u"Successfully uploaded job files to Farbo server"_s);
+    for (const QString &url : { u"https://127.0.0.1:1/"_s, server.url() }) {
+        m_window->setUploadUrl(QUrl(url));
+        m_answerer->act([&](QWidget *box) {
+            QTest::qWait(300);
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                progressOverBox |= qobject_cast<QProgressDialog *>(widget) && widget->isVisible();
+            m_answerer->click(box, u"OK"_s);
+        });
+        upload->click();
+        QTRY_VERIFY(upload->isEnabled());
+    }
+    QVERIFY(!progressOverBox);
+    QCOMPARE(m_answerer->shown.mid(1),
+             QStringList({ u"Error uploading files to Farbo server: Connection refused"_s,
+                           u"Successfully uploaded job files to Farbo server"_s }));
     const FormItems items = decodeForm(server.requests.value(0).body);
     QCOMPARE(items.mid(0, 3),
              FormItems({ { "user_id", "5" }, { "user_token", "token A" }, { "job_id", "11" } }));
@@ -249,7 +264,7 @@ void TestMainWindow::portalJobRoundTrip()
     QTRY_VERIFY(upload->isEnabled());
     m_answerer->answer(u"Cancel"_s);
     QVERIFY(!m_window->close());
-    QCOMPARE(m_answerer->shown.size(), 3);
+    QCOMPARE(m_answerer->shown.size(), 4);
 }
 
 void TestMainWindow::unsettledFolderAsks_data()

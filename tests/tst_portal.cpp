@@ -182,9 +182,9 @@ void TestPortal::replyTable_data()
                                     << u"error: Error from Farbo server: bad token"_s;
     QTest::newRow("202") << 0 << 202 << QByteArray(R"({"result":"OK"})") << 1
                          << u"error: Wrong response from Farbo server"_s;
-    QTest::newRow("404 gives the network code")
+    QTest::newRow("404 gives the cause")
             << int(QNetworkReply::ContentNotFoundError) << 404 << QByteArray() << 1
-            << u"error: Error uploading files to Farbo server (203)"_s;
+            << u"error: Error uploading files to Farbo server: the cause"_s;
     QTest::newRow("host not found, tried again")
             << notFound << 0 << QByteArray() << 2 << u"retry"_s;
     QTest::newRow("host not found, last try")
@@ -199,8 +199,8 @@ void TestPortal::replyTable()
     QFETCH(QByteArray, body);
     QFETCH(int, attempt);
     QFETCH(QString, outcome);
-    const auto given
-            = Uploader().interpret(QNetworkReply::NetworkError(error), status, body, attempt);
+    const auto given = Uploader().interpret(QNetworkReply::NetworkError(error), u"the cause"_s,
+                                            status, body, attempt);
     QCOMPARE(given ? (given->success ? u"ok: "_s : u"error: "_s) + given->message : u"retry"_s,
              outcome);
 }
@@ -210,7 +210,10 @@ void TestPortal::upload_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("received"); // requests that reached the server whole; -1: either
     QTest::newRow("portal answers OK") << u"Successfully uploaded job files"_s << 1;
-    QTest::newRow("untrusted certificate") << u"Error uploading files to Farbo server (6)"_s << 0;
+    QTest::newRow("untrusted certificate")
+            << u"Error uploading files to Farbo server: The server's certificate is not trusted: "_s
+            << 0;
+    QTest::newRow("huge answer") << u"The Farbo server's answer was longer than 1024 KiB"_s << 1;
     QTest::newRow("stalled server") << u"The Farbo server did not answer for 2 seconds"_s << 1;
     QTest::newRow("unreadable file") << u"Unable to read %1/fort.25, so nothing"_s << 0;
     QTest::newRow("cancelled") << QString() << -1;
@@ -225,6 +228,8 @@ void TestPortal::upload()
     HttpsServer server;
     // A cancelled upload meets a portal that does not answer, so that it cannot end first.
     server.answering = tag != "stalled server" && tag != "cancelled";
+    if (tag == "huge answer")
+        server.answer = QByteArray(64 * Uploader::ReplyLimit, ' ') + R"({"result":"OK"})";
     Uploader uploader;
     // A label too long for any host name: not found at once, without asking a name server.
     const QString nowhere = u"https://"_s + QString(70, u'x') + u".invalid/"_s;

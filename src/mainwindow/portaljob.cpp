@@ -3,6 +3,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -80,9 +81,21 @@ void MainWindow::uploadOutput()
     // layer must not meet inside its own signals: the value is shown from a timer of its own.
     auto *shown = new QTimer(m_progress);
     connect(shown, &QTimer::timeout, m_progress, [this] {
+        const qint64 sent = m_uploader->sent();
+        const qint64 total = m_uploader->total();
+        if (total > 0 && sent >= total) {
+            m_progress->setLabelText(tr("Waiting for the portal's answer..."));
+            m_progress->setRange(0, 0);
+            return;
+        }
+        const QLocale locale;
+        m_progress->setLabelText(
+                tr("Uploading job files to Farbo server...\n%1 of %2")
+                        .arg(locale.formattedDataSize(sent, 1, QLocale::DataSizeSIFormat),
+                             locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat)));
         // Kibibytes: the dialog counts in int.
-        m_progress->setMaximum(int(m_uploader->total() / 1024));
-        m_progress->setValue(int(m_uploader->sent() / 1024));
+        m_progress->setMaximum(int(total / 1024));
+        m_progress->setValue(int(sent / 1024));
     });
     shown->start(100);
     m_progress->show();
@@ -93,6 +106,11 @@ void MainWindow::uploadOutput()
 void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
 {
     if (m_progress) {
+        // Its timers end before any box opens: a value set later, or the dialog's own timer
+        // that shows it after a while, would show it again over the box, and block both.
+        for (QTimer *timer : m_progress->findChildren<QTimer *>())
+            timer->stop();
+        m_progress->disconnect(this);
         m_progress->hide();
         m_progress->deleteLater();
     }

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QtConcurrent/QtConcurrentRun>
 
 Uploader::Uploader(QObject *parent)
@@ -68,23 +69,50 @@ void Uploader::post(const FormBody::Plan &plan, int attempt)
         m_sent = sent;
         m_total = total;
     });
+    // Of the answer only the first part is kept; a longer one is not worth taking in.
+    reply->setReadBufferSize(ReplyLimit);
     auto answer = std::make_shared<QByteArray>();
-    connect(reply, &QNetworkReply::readyRead, this, [reply, answer] {
+    auto overlong = std::make_shared<bool>(false);
+    const auto take = [reply, answer, overlong] {
         answer->append(reply->read(qMax<qint64>(0, ReplyLimit - answer->size())));
-        reply->skip(reply->bytesAvailable());
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, plan, attempt, answer] {
-        reply->deleteLater();
-        if (reply->isOpen())
-            answer->append(reply->read(qMax<qint64>(0, ReplyLimit - answer->size())));
-        const auto outcome = interpret(
-                reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                *answer, attempt);
-        if (outcome)
-            finish(*outcome);
-        else
-            post(plan, attempt + 1);
-    });
+        if (answer->size() < ReplyLimit || reply->atEnd())
+            return;
+        *overlong = true;
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::readyRead, this, take);
+    auto certificateErrors = std::make_shared<QStringList>();
+    connect(reply, &QNetworkReply::sslErrors, this,
+            [certificateErrors](const QList<QSslError> &errors) {
+                for (const QSslError &error : errors)
+                    certificateErrors->append(error.errorString());
+            });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, plan, attempt, answer, overlong, certificateErrors, take] {
+                reply->deleteLater();
+                if (reply->isOpen() && !*overlong)
+                    take();
+                if (*overlong) {
+                    finish({ false, false,
+                             QStringLiteral("The Farbo server's answer was longer than %1 KiB, so "
+                                            "it was not read. The upload may have succeeded: "
+                                            "check the job on the portal.")
+                                     .arg(ReplyLimit / 1024) });
+                    return;
+                }
+                QString cause = reply->errorString();
+                if (!certificateErrors->isEmpty())
+                    cause = QStringLiteral("The server's certificate is not trusted: ")
+                            + certificateErrors->join(QStringLiteral("; "));
+                const auto outcome = interpret(
+                        reply->error(), cause,
+                        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), *answer,
+                        attempt);
+                if (outcome)
+                    finish(*outcome);
+                else
+                    post(plan, attempt + 1);
+            });
 }
 
 void Uploader::finish(const Outcome &outcome)
@@ -94,7 +122,8 @@ void Uploader::finish(const Outcome &outcome)
     Q_EMIT finished(outcome);
 }
 
-std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError error, int status,
+std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError error,
+                                                     const QString &cause, int status,
                                                      const QByteArray &body, int attempt) const
 {
     if (m_cancelled)
@@ -114,10 +143,8 @@ std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError
                                        "upload was given up. Please upload again later.")
                                 .arg(m_timeout_ms / 1000) };
     if (error != QNetworkReply::NoError)
-        return Outcome{
-            false, false,
-            QStringLiteral("Error uploading files to Farbo server (%1)").arg(int(error))
-        };
+        return Outcome{ false, false,
+                        QStringLiteral("Error uploading files to Farbo server: %1").arg(cause) };
     if (status != 200)
         return Outcome{ false, false, QStringLiteral("Wrong response from Farbo server") };
     const QString result

@@ -44,9 +44,10 @@ public:
     void upload(const QString &folder, const PortalIdentity &identity);
     void cancel();
 
-    // What a reply means; no outcome (std::nullopt) means that the upload is tried again.
-    std::optional<Outcome> interpret(QNetworkReply::NetworkError error, int status,
-                                     const QByteArray &body, int attempt) const;
+    // What a reply means; no outcome (std::nullopt) means that the upload is tried again. The
+    // cause is the network layer's own words for the error.
+    std::optional<Outcome> interpret(QNetworkReply::NetworkError error, const QString &cause,
+                                     int status, const QByteArray &body, int attempt) const;
 
 Q_SIGNALS:
     void finished(const Uploader::Outcome &outcome);

@@ -70,7 +70,7 @@ void HttpsServer::read(QSslSocket *socket)
     requests.append(m_pending.take(socket));
     if (!answering)
         return;
-    const QByteArray body = R"({"result":"OK"})";
+    const QByteArray &body = answer;
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
                   "Content-Length: "
                   + QByteArray::number(body.size()) + "\r\n\r\n" + body);

@@ -33,6 +33,7 @@ public:
     bool keepBodies = true;
     // Takes requests in but never answers, as a stalled portal does.
     bool answering = true;
+    QByteArray answer = R"({"result":"OK"})";
     QList<Request> requests;
 
 private:

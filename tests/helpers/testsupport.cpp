@@ -73,13 +73,16 @@ ModalAnswerer::ModalAnswerer()
 
 void ModalAnswerer::answer(const QString &button)
 {
-    act([this, button](QWidget *widget) {
-        for (QAbstractButton *candidate : widget->findChildren<QAbstractButton *>()) {
-            if (candidate->text().remove(QLatin1Char('&')) == button)
-                return candidate->click();
-        }
-        ++unexpected;
-    });
+    act([this, button](QWidget *widget) { click(widget, button); });
+}
+
+void ModalAnswerer::click(QWidget *widget, const QString &button)
+{
+    for (QAbstractButton *candidate : widget->findChildren<QAbstractButton *>()) {
+        if (candidate->text().remove(QLatin1Char('&')) == button)
+            return candidate->click();
+    }
+    ++unexpected;
 }
 
 void ModalAnswerer::poll()

@@ -46,6 +46,7 @@ public:
     void act(Action action) { m_actions.enqueue(std::move(action)); }
     // Clicks the button of this text, as "OK" or "Keep folder".
     void answer(const QString &button);
+    void click(QWidget *widget, const QString &button);
     int pending() const { return int(m_actions.size()); }
 
     QStringList shown;
