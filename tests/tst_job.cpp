@@ -2,6 +2,7 @@
 #include "job/jobplanner.h"
 #include "job/jobrunner.h"
 #include "job/outputfollower.h"
+#include "job/shellwords.h"
 #include "settings/settingskeys.h"
 #include "testsupport.h"
 
@@ -26,6 +27,8 @@ private Q_SLOTS:
     void stopAndDestructionEndTheWholeGroup();
     void plans_data();
     void plans();
+    void shellWords_data();
+    void shellWords();
 
 private:
     // A stand-in program that logs each run's argument count, folder and standard input.
@@ -269,6 +272,36 @@ void TestJob::plans()
         given << (QStringList{ command.program } + command.arguments).join(u',');
     const QString told = given.join(u" | "_s).replace(m_dir + u"/package/"_s, u"P/"_s);
     QVERIFY2(told.startsWith(expected), qPrintable(told));
+}
+
+void TestJob::shellWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("words"); // one word "error: ..." for an error
+    QTest::newRow("single quotes")
+            << u"--hostfile '/home/me/my hosts' -x"_s
+            << QStringList{ u"--hostfile"_s, u"/home/me/my hosts"_s, u"-x"_s };
+    QTest::newRow("double quotes and escapes")
+            << u"  \"a \\\" \\n $b\" c\\ d\tx''y\n"_s
+            << QStringList{ u"a \" \\n $b"_s, u"c d"_s, u"xy"_s };
+    QTest::newRow("nothing expanded") << u"$HOME * ~ `ls`"_s
+                                      << QStringList{ u"$HOME"_s, u"*"_s, u"~"_s, u"`ls`"_s };
+    QTest::newRow("empty quotes are a word") << u"'' \"\""_s << QStringList{ QString(), QString() };
+    QTest::newRow("unclosed") << u"-x 'a b"_s << QStringList{ u"error: a single quote"_s };
+    QTest::newRow("final backslash") << u"-x \\"_s << QStringList{ u"error: it ends"_s };
+}
+
+void TestJob::shellWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, words);
+    QString error;
+    const QStringList given = ShellWords::split(text, &error);
+    if (error.isEmpty())
+        QCOMPARE(given, words);
+    else
+        QVERIFY2(given.isEmpty() && (u"error: "_s + error).startsWith(words.value(0)),
+                 qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestJob)

@@ -2,10 +2,10 @@
 #include "job/jobplanner.h"
 
 #include "job/programcatalog.h"
+#include "job/shellwords.h"
 #include "settings/settingskeys.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QSettings>
 
 namespace {
@@ -17,14 +17,19 @@ QString executablePath(const QSettings &settings, const QString &key)
 }
 
 StepCommand stepCommand(const QSettings &settings, const Program &program, int cores,
-                        QString *fallback)
+                        QString *fallback, QString *refusal)
 {
     const QString parallel = executablePath(settings, program.binaryKey());
     if (program.parallel && !JobRunner::findExecutable(parallel).isEmpty()) {
         QStringList arguments{ SettingsKeys::stringValue(settings, SettingsKeys::MpiCoresOption),
                                QString::number(cores) };
-        arguments += QProcess::splitCommand(
-                SettingsKeys::stringValue(settings, SettingsKeys::MpiArguments));
+        QString error;
+        arguments += ShellWords::split(
+                SettingsKeys::stringValue(settings, SettingsKeys::MpiArguments), &error);
+        if (!error.isEmpty())
+            *refusal = QStringLiteral("The extra arguments for the MPI launcher cannot be read: "
+                                      "%1. Correct them in Settings, \"Parallel runs\".")
+                               .arg(error);
         arguments.append(parallel);
         return { program.name, SettingsKeys::stringValue(settings, SettingsKeys::MpiLauncher),
                  arguments };
@@ -56,7 +61,9 @@ PlannedJob plan(const QSettings &settings, const QString &programName, const QSt
                               .arg(program->name, QFileInfo(deck).fileName());
         return job;
     }
-    job.plan.command = stepCommand(settings, *program, cores, &job.note);
+    job.plan.command = stepCommand(settings, *program, cores, &job.note, &job.refusal);
+    if (!job.refusal.isEmpty())
+        return job;
     if (program->parallel && job.plan.command.name == program->name && cores < 1) {
         job.refusal = QStringLiteral("%1 needs at least one core. Choose the number of cores.")
                               .arg(program->name);
@@ -71,7 +78,7 @@ PlannedJob plan(const QSettings &settings, const QString &programName, const QSt
     // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
     const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
                                                                    : QStringLiteral("moltra"));
-    job.plan.moltraCommand = stepCommand(settings, *moltra, cores, nullptr);
+    job.plan.moltraCommand = stepCommand(settings, *moltra, cores, nullptr, &job.refusal);
     return job;
 }
 

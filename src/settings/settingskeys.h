@@ -11,8 +11,9 @@ namespace SettingsKeys {
 inline const QString Organization = QStringLiteral("quillmoor");
 inline const QString Application = QStringLiteral("MOLTRA Farbo Starter");
 inline const QString MoltraDir = QStringLiteral("moltraDir");
-// How the parallel builds are started: the MPI launcher, its extra arguments (split at spaces
-// outside double quotes) and the option that takes the number of processes.
+// How the parallel builds are started: the MPI launcher, its extra arguments (split into words
+// as a POSIX shell splits them, without expanding anything) and the option that takes the
+// number of processes.
 inline const QString MpiLauncher = QStringLiteral("mpiLauncher");
 inline const QString MpiArguments = QStringLiteral("mpiArguments");
 inline const QString MpiCoresOption = QStringLiteral("mpiCoresOption");
