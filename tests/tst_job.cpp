@@ -284,8 +284,8 @@ void TestJob::shellWords_data()
     QTest::newRow("double quotes and escapes")
             << u"  \"a \\\" \\n $b\" c\\ d\tx''y\n"_s
             << QStringList{ u"a \" \\n $b"_s, u"c d"_s, u"xy"_s };
-    QTest::newRow("nothing expanded") << u"$HOME * ~ `ls`"_s
-                                      << QStringList{ u"$HOME"_s, u"*"_s, u"~"_s, u"`ls`"_s };
+    QTest::newRow("nothing expanded")
+            << u"$HOME * ~ `ls`"_s << QStringList{ u"$HOME"_s, u"*"_s, u"~"_s, u"`ls`"_s };
     QTest::newRow("empty quotes are a word") << u"'' \"\""_s << QStringList{ QString(), QString() };
     QTest::newRow("unclosed") << u"-x 'a b"_s << QStringList{ u"error: a single quote"_s };
     QTest::newRow("final backslash") << u"-x \\"_s << QStringList{ u"error: it ends"_s };

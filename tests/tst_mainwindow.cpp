@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "httpsserver.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
 #include "testsupport.h"
 
@@ -47,7 +48,9 @@ private Q_SLOTS:
     void unsettledFolderAsks();
     void outcomes_data();
     void outcomes();
+    void questionFollowsTheJob_data();
     void questionFollowsTheJob();
+    void outputPaneFollowsOnlyAtTheEnd();
     void stopConfirmedWhileStarting();
     void commandLineDeckAndItsFolder();
 
@@ -272,6 +275,7 @@ void TestMainWindow::unsettledFolderAsks_data()
     QTest::addColumn<bool>("close"); // or import another job file
     QTest::addColumn<QString>("answer");
     QTest::newRow("close, Keep folder") << true << u"Keep folder"_s;
+    QTest::newRow("close, Keep folder, name taken") << true << u"Keep folder"_s;
     QTest::newRow("import, Discard") << false << u"Discard"_s;
     QTest::newRow("close, Cancel") << true << u"Cancel"_s;
 }
@@ -280,25 +284,36 @@ void TestMainWindow::unsettledFolderAsks()
 {
     QFETCH(bool, close);
     QFETCH(QString, answer);
+    const bool taken = QByteArray(QTest::currentDataTag()).endsWith("taken");
     standIn("cat\n");
     m_window->openFile(jobFile(u"A.farbojob"_s));
     const QString folder = child<QLineEdit>("lineEditWorkDir")->text();
+    const QString kept = m_env.path() + u"/Documents/MOLTRA jobs/"_s + QFileInfo(folder).fileName();
+    if (taken)
+        writeFile(kept, "another job's\n");
     start();
     m_answerer->answer(answer);
     QStringList asked{ u"The job folder %1 holds results that have not been uploaded."_s.arg(
             folder) };
     if (answer == u"Keep folder"_s) {
+        // The folder is offered a lasting place, under the documents folder.
+        m_answerer->answer(u"Save"_s);
         m_answerer->answer(u"OK"_s);
-        asked << u"The job folder is kept: "_s + folder;
+        asked << (taken ? u"The job folder could not be moved: %1 already exists.\nIt stays at %2."_s
+                                  .arg(kept, folder)
+                        : u"The job folder is kept: "_s + kept);
     }
+    const bool released = answer != u"Cancel"_s && !taken;
     if (close)
-        QCOMPARE(m_window->close(), answer != u"Cancel"_s);
+        QCOMPARE(m_window->close(), released);
     else
         m_window->openFile(jobFile(u"B.farbojob"_s));
     QCOMPARE(m_answerer->shown, asked);
     QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), close ? u"A.farbojob"_s : u"B.farbojob"_s);
     m_window.reset();
-    QCOMPARE(QFile::exists(folder), answer == u"Keep folder"_s);
+    QCOMPARE(readFile(kept + u"/a.out"_s),
+             QByteArray(answer == u"Keep folder"_s && !taken ? "A\n" : ""));
+    QVERIFY(!QFile::exists(folder));
 }
 
 void TestMainWindow::outcomes_data()
@@ -349,25 +364,60 @@ void TestMainWindow::outcomes()
     QCOMPARE(paneAtEnd, moltra.startsWith("#!") || moltra.isEmpty() ? u"0"_s : u"line 300\n0"_s);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QVERIFY(child<QLabel>("labelLoader")->isHidden() && child("toolButtonChoose")->isEnabled());
-    // The status stays until the next file is loaded.
-    openDeck();
+    // The status stays until the next file is loaded, whose own output the pane then shows.
+    writeFile(m_dir + u"/other/b.out"_s, "b's output\n");
+    m_window->openFile(writeFile(m_dir + u"/other/b.d12"_s, "b\n"));
     QCOMPARE(status(), QString());
+    QTRY_COMPARE(pane->toPlainText(), u"b's output\n"_s);
+}
+
+void TestMainWindow::questionFollowsTheJob_data()
+{
+    QTest::addColumn<bool>("close"); // or Stop
+    QTest::newRow("stop") << false;
+    QTest::newRow("close") << true;
 }
 
 void TestMainWindow::questionFollowsTheJob()
 {
+    QFETCH(bool, close);
     standIn("sleep 1\n");
     openDeck();
     start(false);
     waitForPid(m_dir + u"/moltra.pid"_s);
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
-    // The stop question stays open until the job ends by itself and closes it.
+    // The question stays open until the job ends by itself and takes it away, unanswered:
+    // the window stays open.
     m_answerer->act([](QWidget *) {});
-    child("toolButtonStart")->click();
+    if (close)
+        QVERIFY(!m_window->close());
+    else
+        child("toolButtonStart")->click();
     QCOMPARE(m_answerer->shown.size(), 1);
     QCOMPARE(status(), u"Finished in m:ss"_s);
     QTest::qWait(100);
     QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+}
+
+void TestMainWindow::outputPaneFollowsOnlyAtTheEnd()
+{
+    QPlainTextEdit edit;
+    edit.resize(300, 100);
+    OutputPane pane(&edit);
+    QScrollBar *bar = edit.verticalScrollBar();
+    const auto feed = [&pane](const QString &text) {
+        pane.take({ true, OutputFollower::Change::Append, 0, text });
+        pane.drain();
+    };
+    feed(u"line\n"_s.repeated(200));
+    QCOMPARE(bar->value(), bar->maximum());
+    // A reader who scrolled up stays; back at the end, the pane follows again.
+    bar->setValue(10);
+    feed(u"more\n"_s.repeated(50));
+    QCOMPARE(bar->value(), 10);
+    bar->setValue(bar->maximum());
+    feed(u"last\n"_s);
+    QCOMPARE(bar->value(), bar->maximum());
 }
 
 void TestMainWindow::stopConfirmedWhileStarting()

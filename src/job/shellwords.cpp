@@ -22,7 +22,8 @@ QStringList split(const QString &text, QString *error)
         } else if (quote == Quote::Double) {
             if (c == QLatin1Char('"')) {
                 quote = Quote::None;
-            } else if (c == QLatin1Char('\\') && !next.isNull() && escapableInDouble.contains(next)) {
+            } else if (c == QLatin1Char('\\') && !next.isNull()
+                       && escapableInDouble.contains(next)) {
                 // A backslash and newline join lines: both go.
                 if (next != QLatin1Char('\n'))
                     word += next;

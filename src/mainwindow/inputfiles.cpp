@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/programcatalog.h"
+#include "mainwindow/outputpane.h"
 #include "ui_mainwindow.h"
 
 #include <QFile>
@@ -63,6 +64,29 @@ void MainWindow::loadInputFile(const QString &l_path)
     }
     ui->toolButtonStart->setEnabled(true);
     ui->toolButtonOpenWorkdir->setEnabled(true);
+    showDeckOutput();
+}
+
+void MainWindow::showDeckOutput()
+{
+    // The pane shows the loaded deck's own output from an earlier run, or nothing: never
+    // another job's.
+    m_pane->clear();
+    m_follower.reset();
+    const Program *program = ProgramCatalog::find(ui->comboBoxProgram->currentText());
+    const QString output = program ? m_work_dir + QLatin1Char('/')
+                    + QFileInfo(m_input_file).baseName() + program->outputSuffix
+                                   : QString();
+    const int outputTab = ui->tabWidget->indexOf(m_output_tab);
+    // Only a regular file: opening a named pipe would wait for a writer.
+    if (!QFileInfo(output).isFile()) {
+        if (outputTab >= 0)
+            ui->tabWidget->removeTab(outputTab);
+        return;
+    }
+    if (outputTab < 0)
+        ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
+    m_pane->take(m_follower.poll(output));
 }
 
 void MainWindow::changeProgram(const QString &l_program)

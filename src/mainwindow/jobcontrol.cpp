@@ -65,8 +65,8 @@ bool MainWindow::enterRunningState()
     ui->toolButtonUpload->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));
     ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/stop.png")));
-    if (ui->tabWidget->count() > 1)
-        ui->tabWidget->removeTab(1);
+    if (ui->tabWidget->indexOf(m_output_tab) >= 0)
+        ui->tabWidget->removeTab(ui->tabWidget->indexOf(m_output_tab));
     QCoreApplication::processEvents();
     // A stop confirmed meanwhile has made the window idle again, or a start from a later
     // click has already taken over.

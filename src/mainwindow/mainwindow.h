@@ -84,8 +84,10 @@ private:
     void pushBusyCursor();
     void popBusyCursor();
     void refreshOutput();
+    void showDeckOutput();
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
+    bool keepJobFolder();
     void critical(const QString &l_text, const QString &l_details = QString());
 
     QString m_input_file;

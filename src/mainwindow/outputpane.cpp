@@ -29,10 +29,8 @@ void OutputPane::take(const OutputFollower::Update &update)
 {
     if (update.change == OutputFollower::Change::None)
         return;
-    if (update.change == OutputFollower::Change::Replace) {
-        m_queue.clear();
-        m_pane->clear();
-    }
+    if (update.change == OutputFollower::Change::Replace)
+        clear();
     // Characters taken back come off what is still queued first, then off the pane.
     const int fromQueue = int(qMin<qsizetype>(update.dropTrailing, m_queue.size()));
     m_queue.chop(fromQueue);
@@ -53,10 +51,19 @@ void OutputPane::drain()
     insertSlice(-1);
 }
 
+void OutputPane::clear()
+{
+    m_timer.stop();
+    m_queue.clear();
+    m_pane->clear();
+}
+
 void OutputPane::insertSlice(qint64 budgetNs)
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    QScrollBar *bar = m_pane->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
     QTextCursor cursor(m_pane->document());
     cursor.movePosition(QTextCursor::End);
     qsizetype taken = 0;
@@ -72,13 +79,8 @@ void OutputPane::insertSlice(qint64 budgetNs)
         taken += size;
     }
     m_queue.remove(0, taken);
-    scrollToEnd();
+    if (following)
+        bar->setValue(bar->maximum());
     if (!m_queue.isEmpty())
         m_timer.start();
-}
-
-void OutputPane::scrollToEnd()
-{
-    QScrollBar *bar = m_pane->verticalScrollBar();
-    bar->setValue(bar->maximum());
 }

@@ -10,8 +10,8 @@
 class QPlainTextEdit;
 
 // Feeds what the output follower hands out into the pane in short slices from the event loop,
-// so that a program writing fast does not hold up the window; each slice ends with the last
-// line in view.
+// so that a program writing fast does not hold up the window. The pane follows the end while
+// its last line is in view; a reader who scrolled up stays where they are.
 class OutputPane : public QObject
 {
     Q_OBJECT
@@ -22,10 +22,10 @@ public:
     void take(const OutputFollower::Update &update);
     // Puts everything taken into the pane now.
     void drain();
+    void clear();
 
 private:
     void insertSlice(qint64 budgetNs);
-    void scrollToEnd();
 
     QPlainTextEdit *m_pane;
     QString m_queue;

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "portal/folders.h"
 #include "ui_mainwindow.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -51,13 +56,34 @@ bool MainWindow::releaseJobFolder()
     QPushButton *keep = question.addButton(tr("Keep folder"), QMessageBox::AcceptRole);
     question.setDefaultButton(keep);
     question.exec();
-    if (question.clickedButton() == keep) {
-        m_temp_dir->setAutoRemove(false);
-        QMessageBox::information(this, windowTitle(),
-                                 QStringLiteral("The job folder is kept: %1").arg(path));
-        return true;
-    }
+    if (question.clickedButton() == keep)
+        return keepJobFolder();
     return question.clickedButton() == question.button(QMessageBox::Discard);
+}
+
+bool MainWindow::keepJobFolder()
+{
+    // The system empties its temporary folder: the results go somewhere lasting.
+    const QString path = m_temp_dir->path();
+    const QString jobs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+            + QStringLiteral("/MOLTRA jobs/");
+    QDir().mkpath(jobs);
+    const QString name
+            = m_identity.jobId > 0 ? QString::number(m_identity.jobId) : QFileInfo(path).fileName();
+    const QString target
+            = QFileDialog::getSaveFileName(this, tr("Keep the job folder as"), jobs + name,
+                                           QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (target.isEmpty())
+        return false;
+    QString error;
+    if (!Folders::move(path, target, &error)) {
+        critical(tr("The job folder could not be moved: %1.\nIt stays at %2.").arg(error, path));
+        return false;
+    }
+    m_temp_dir->setAutoRemove(false);
+    QMessageBox::information(this, windowTitle(),
+                             QStringLiteral("The job folder is kept: %1").arg(target));
+    return true;
 }
 
 void MainWindow::setUploadUrl(const QUrl &l_url)

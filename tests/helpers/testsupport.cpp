@@ -18,6 +18,9 @@ IsolatedEnvironment::IsolatedEnvironment()
     QDir(m_root.path()).mkpath(QStringLiteral("tmp"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_root.path());
     qputenv("TMPDIR", QFile::encodeName(m_root.path() + QStringLiteral("/tmp")));
+    // The documents folder and everything else under the home folder: the test's own.
+    qputenv("HOME", QFile::encodeName(m_root.path()));
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 QSettings launcherSettings()
