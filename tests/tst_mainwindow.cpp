@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -53,6 +55,8 @@ private Q_SLOTS:
     void outputPaneFollowsOnlyAtTheEnd();
     void stopConfirmedWhileStarting();
     void commandLineDeckAndItsFolder();
+    void keyboardRecentFilesAndDrops_data();
+    void keyboardRecentFilesAndDrops();
 
 private:
     template <typename T = QToolButton> T *child(const char *name) const
@@ -154,7 +158,7 @@ void TestMainWindow::startupQuestionComesOnce()
 void TestMainWindow::settingsDialog_data()
 {
     QTest::addColumn<int>("button");
-    QTest::newRow("OK stores") << int(QDialogButtonBox::Ok);
+    QTest::newRow("OK by Enter stores") << int(QDialogButtonBox::Ok);
     QTest::newRow("Cancel stores nothing") << int(QDialogButtonBox::Cancel);
 }
 
@@ -172,9 +176,15 @@ void TestMainWindow::settingsDialog()
         for (const char *name :
              { "labelMoltra", "labelEvalix", "labelPmoltra", "labelMpiLauncher" })
             labels << dialog->findChild<QLabel *>(QLatin1String(name))->text().section(u'>', 1, 1);
-        dialog->findChild<QDialogButtonBox *>()
-                ->button(QDialogButtonBox::StandardButton(button))
-                ->click();
+        // Enter on "Change...", focused as after choosing a folder, confirms the dialog.
+        auto *change = dialog->findChild<QPushButton *>(u"buttonChangeMoltraDir"_s);
+        change->setFocus();
+        if (button == QDialogButtonBox::Ok)
+            QTest::keyClick(change, Qt::Key_Return);
+        else
+            dialog->findChild<QDialogButtonBox *>()
+                    ->button(QDialogButtonBox::StandardButton(button))
+                    ->click();
     });
     m_window->changeSettings();
     QCOMPARE(labels.join(u' '), u"Not found!</font Found!</font Found!</font Found!</font"_s);
@@ -453,6 +463,106 @@ void TestMainWindow::commandLineDeckAndItsFolder()
     child("toolButtonOpenWorkdir")->click();
     qputenv("PATH", path);
     QCOMPARE(m_answerer->shown, QStringList{ u"Unable to open the folder "_s + folder });
+}
+
+void TestMainWindow::keyboardRecentFilesAndDrops_data()
+{
+    // Where the input goes: a widget by name, "drop" for a drop on the window, "recent" for
+    // files opened one after the other (a file starting with "-" is deleted after opening).
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("input"); // keys, "text:..." typed, or file names
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("Tab in reading order")
+            << u"lineEditInputFile"_s << QStringList(10, u"Tab"_s)
+            << u"toolButtonChoose lineEditTitle lineEditWorkDir comboBoxProgram toolButtonStart "
+               "qt_tabwidget_tabbar plainTextEditInput toolButtonOpenWorkdir toolButtonSettings "
+               "toolButtonClose"_s;
+    QTest::newRow("Enter on a focused Start")
+            << u"toolButtonStart"_s << QStringList{ u"Return"_s } << u"ran"_s;
+    QTest::newRow("F5 starts") << u"plainTextEditInput"_s << QStringList{ u"F5"_s } << u"ran"_s;
+    QTest::newRow("Ctrl+Q closes")
+            << u"comboBoxProgram"_s << QStringList{ u"Ctrl+Q"_s } << u"closed"_s;
+    QTest::newRow("find in the output, any case, round from the end")
+            << u"plainTextEditInput"_s << QStringList{ u"F5"_s,     u"Ctrl+F"_s, u"text:LINE 3"_s,
+                                                       u"Return"_s, u"Return"_s, u"Return"_s }
+            << u"ran found line 3 at 2"_s;
+    QTest::newRow("recent files, newest first, gone ones dropped")
+            << u"recent"_s
+            << QStringList{ u"a.d12"_s, u"b.farbojob"_s, u"-gone.d3"_s, u"c.d3"_s, u"a.d12"_s }
+            << u"a.d12 c.d3 b.farbojob mgo.d12"_s;
+    QTest::newRow("drop a deck") << u"drop"_s << QStringList{ u"x.d3"_s } << u"opened x.d3"_s;
+    QTest::newRow("drop two decks")
+            << u"drop"_s << QStringList{ u"x.d12"_s, u"y.d12"_s } << u"refused"_s;
+    QTest::newRow("drop a text file") << u"drop"_s << QStringList{ u"x.txt"_s } << u"refused"_s;
+    QTest::newRow("drop while a job runs")
+            << u"drop"_s << QStringList{ u"F5"_s, u"x.d12"_s } << u"ran refused"_s;
+}
+
+void TestMainWindow::keyboardRecentFilesAndDrops()
+{
+    QFETCH(QString, target);
+    QFETCH(QStringList, input);
+    QFETCH(QString, expected);
+    standIn("sleep 0.5\nseq -f 'line %g' 30\n");
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    openDeck();
+    QStringList seen;
+    const auto idle = [this] { return child("toolButtonStart")->text() == u"Start"_s; };
+    if (auto *widget = m_window->findChild<QWidget *>(target))
+        widget->setFocus();
+    for (const QString &item : std::as_const(input)) {
+        const QString path = m_dir + u'/' + QString(item).remove(u'-');
+        if (target == u"recent"_s) {
+            m_window->openFile(path.endsWith(u".farbojob"_s) ? jobFile(item)
+                                                             : writeFile(path, "deck\n"));
+            if (item.startsWith(u'-'))
+                QFile::remove(path);
+        } else if (item.startsWith(u"text:"_s)) {
+            QTest::keyClicks(QApplication::focusWidget(), item.mid(5));
+        } else if (item.contains(u'.')) {
+            QMimeData files;
+            files.setUrls({ QUrl::fromLocalFile(writeFile(path, "deck\n")) });
+            if (input.size() > 1 && target == u"drop"_s && item != input.last())
+                continue;
+            if (item != input.first() && input.first().contains(u'.'))
+                files.setUrls(files.urls() << QUrl::fromLocalFile(m_dir + u'/' + input.first()));
+            QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+            QApplication::sendEvent(m_window.get(), &enter);
+            if (!enter.isAccepted()) {
+                seen << u"refused"_s;
+                continue;
+            }
+            QDropEvent drop({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+            QApplication::sendEvent(m_window.get(), &drop);
+            QTRY_COMPARE(child<QLineEdit>("lineEditInputFile")->text(), item);
+            seen << u"opened "_s + item;
+        } else {
+            const bool wasIdle = idle();
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(item));
+            if (item == u"Tab"_s)
+                seen << QApplication::focusWidget()->objectName();
+            // A shortcut clicks its button a moment later.
+            QTest::qWait(200);
+            if (wasIdle && !idle())
+                seen << u"ran"_s;
+            if (target != u"drop"_s)
+                QVERIFY(QTest::qWaitFor(idle));
+        }
+    }
+    if (target == u"recent"_s) {
+        QMenu *menu = child<QToolButton>("toolButtonChoose")->menu();
+        Q_EMIT menu->aboutToShow();
+        for (const QAction *action : menu->actions())
+            seen << action->text().section(u' ', 0, 0);
+    }
+    const QTextCursor found = child<QPlainTextEdit>("plainTextEditOutput")->textCursor();
+    if (found.hasSelection())
+        seen << u"found %1 at %2"_s.arg(found.selectedText()).arg(found.blockNumber());
+    if (!m_window->isVisible())
+        seen << u"closed"_s;
+    QCOMPARE(seen.join(u' '), expected);
+    QTRY_VERIFY(idle());
 }
 
 int main(int argc, char *argv[])

@@ -3,21 +3,29 @@
 
 #include "job/programcatalog.h"
 #include "mainwindow/outputpane.h"
+#include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QSettings>
 
 void MainWindow::chooseFile()
 {
     const QString path = QFileDialog::getOpenFileName(
-            this, tr("Choose MOLTRA input file..."), m_last_dir,
+            this, tr("Choose MOLTRA input file..."),
+            SettingsKeys::stringValue(*m_settings, SettingsKeys::LastFolder),
             tr("MOLTRA Input Files (*.d12);;EVALIX Input Files (*.d3);;Farbojob Input Files "
                "(*.farbojob);;All Files (*)"));
-    m_last_dir = path.isEmpty() ? QString() : QFileInfo(path).path();
-    if (!path.isEmpty())
-        openFile(path);
+    if (path.isEmpty())
+        return;
+    m_settings->setValue(SettingsKeys::LastFolder, QFileInfo(path).path());
+    openFile(path);
 }
 
 void MainWindow::openFile(const QString &l_path)
@@ -36,6 +44,71 @@ void MainWindow::openFile(const QString &l_path)
     ui->toolButtonUpload->setEnabled(false);
     m_work_dir = info.path();
     loadInputFile(l_path);
+    rememberFile(l_path);
+}
+
+void MainWindow::setUpRecentFiles()
+{
+    auto *menu = new QMenu(ui->toolButtonChoose);
+    menu->setObjectName(QStringLiteral("menuRecentFiles"));
+    ui->toolButtonChoose->setMenu(menu);
+    ui->toolButtonChoose->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillRecentFiles);
+}
+
+void MainWindow::fillRecentFiles()
+{
+    QMenu *menu = ui->toolButtonChoose->menu();
+    menu->clear();
+    QStringList files = m_settings->value(SettingsKeys::RecentFiles).toStringList();
+    files.removeIf([](const QString &file) { return !QFileInfo::exists(file); });
+    m_settings->setValue(SettingsKeys::RecentFiles, files);
+    for (const QString &file : std::as_const(files)) {
+        const QFileInfo info(file);
+        QString text = QStringLiteral("%1   (%2)").arg(info.fileName(), info.path());
+        menu->addAction(text.replace(QLatin1Char('&'), QStringLiteral("&&")), this,
+                        [this, file] { openFile(file); });
+    }
+    if (files.isEmpty())
+        menu->addAction(tr("No recent files"))->setEnabled(false);
+}
+
+void MainWindow::rememberFile(const QString &l_path)
+{
+    const QString path = QFileInfo(l_path).absoluteFilePath();
+    QStringList files = m_settings->value(SettingsKeys::RecentFiles).toStringList();
+    files.removeAll(path);
+    files.prepend(path);
+    m_settings->setValue(SettingsKeys::RecentFiles, files.mid(0, RecentFilesKept));
+}
+
+QString MainWindow::droppedFile(const QMimeData *l_data)
+{
+    const QList<QUrl> urls = l_data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    const QString path = urls.first().toLocalFile();
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix != QLatin1String("farbojob") && ProgramCatalog::namesForDeck(suffix).isEmpty())
+        return QString();
+    return path;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!isRunning() && !droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (isRunning() || path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: a message about the file must not hold up the drag's source.
+    QMetaObject::invokeMethod(
+            this, [this, path] { openFile(path); }, Qt::QueuedConnection);
 }
 
 void MainWindow::loadInputFile(const QString &l_path)

@@ -3,6 +3,7 @@
 
 #include "job/jobplanner.h"
 #include "mainwindow/outputpane.h"
+#include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMovie>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -234,5 +236,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    m_settings->setValue(SettingsKeys::WindowGeometry, saveGeometry());
     event->accept();
 }

@@ -15,7 +15,9 @@
 
 #include <memory>
 
+class FindBar;
 class OutputPane;
+class QMimeData;
 class QMessageBox;
 class QProgressDialog;
 class QMovie;
@@ -44,6 +46,11 @@ public:
     void setUploadUrl(const QUrl &l_url);
     // The folder that "Open working directory" shows: the one holding the input deck.
     QUrl workdirUrl() const;
+    // The deck or job file that dropping this data opens: one local file of a kind the
+    // launcher opens, or nothing.
+    static QString droppedFile(const QMimeData *l_data);
+    // How many decks and job files the Choose button's menu offers at most.
+    static constexpr int RecentFilesKept = 10;
 
 public Q_SLOTS:
     void afterWindowShown();
@@ -64,6 +71,9 @@ public Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void setUpControls();
@@ -72,6 +82,11 @@ private:
     void setUpLoader();
     void importCommandLineJob();
     void setUpTimer();
+    void setUpKeyboard();
+    void setUpRecentFiles();
+    void fillRecentFiles();
+    void rememberFile(const QString &l_path);
+    void zoomPanes(int l_steps);
 
     bool isRunning() const;
     bool confirmStop();
@@ -92,7 +107,6 @@ private:
 
     QString m_input_file;
     PortalIdentity m_identity;
-    QString m_last_dir;
     QMovie *m_loader = nullptr;
     QWidget *m_output_tab = nullptr;
     QSettings *m_settings = nullptr;
@@ -106,6 +120,7 @@ private:
     Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
     OutputPane *m_pane = nullptr;
+    FindBar *m_find_bar = nullptr;
     QElapsedTimer m_job_clock;
     QPointer<QMessageBox> m_question;
     // Said while the job runs: a parallel build that is not installed runs serially.

@@ -23,8 +23,10 @@ void MainWindow::importJobFile(const QString &l_path)
         return;
     }
     // Declined: the new job's folder goes again and the current job stays.
-    if (releaseJobFolder())
-        adoptJob(std::move(job));
+    if (!releaseJobFolder())
+        return;
+    adoptJob(std::move(job));
+    rememberFile(l_path);
 }
 
 void MainWindow::adoptJob(ImportedJob &&l_job)

@@ -5,6 +5,7 @@
 #include "ui_dialogsettings.h"
 
 #include <QFileDialog>
+#include <QPushButton>
 #include <QSettings>
 
 DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
@@ -21,6 +22,8 @@ DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
     ui->editMpiCoresOption->setText(
             SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption));
     connect(ui->editMpiLauncher, &QLineEdit::textChanged, this, &DialogSettings::checkLauncher);
+    // Enter confirms the dialog, also right after a folder was chosen with "Change...".
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setDefault(true);
     checkLauncher();
 }
 
