@@ -15,8 +15,8 @@ echo "No display found: running the launcher under Xvfb and saving a screenshot 
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$0" "${@}" & pid=$!
     sleep 4
-    # The launcher window alone, not the whole virtual screen around it.
-    window=$(xwininfo -root -tree | awk "/\"MOLTRA Farbo Starter\": .* 809x726/ { print \$1; exit }")
-    import -window "${window:-root}" build/launcher.png
+    # The whole screen, as a person would see it: a question the launcher asks at start-up
+    # is a window of its own, over the launcher.
+    import -window root build/launcher.png
     kill "$pid"' "$launcher" "$@"
 echo "Screenshot: build/launcher.png"

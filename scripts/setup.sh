@@ -3,7 +3,7 @@
 # Installs the Debian packages the launcher needs to build, run and be tested, where missing.
 set -euo pipefail
 packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
-          clang-format xvfb xauth x11-utils imagemagick fonts-dejavu-core
+          clang-format xvfb xauth imagemagick fonts-dejavu-core
           openmpi-bin libopenmpi-dev
           desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
           lintian dpkg-dev file)

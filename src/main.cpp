@@ -9,7 +9,6 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         MainWindow window;
-        window.setFixedSize(window.geometry().size());
         window.show();
         exitCode = application.exec();
     }

@@ -479,7 +479,8 @@ void TestMainWindow::keyboardRecentFilesAndDrops_data()
                "toolButtonClose"_s;
     QTest::newRow("Enter on a focused Start")
             << u"toolButtonStart"_s << QStringList{ u"Return"_s } << u"ran"_s;
-    QTest::newRow("F5 starts") << u"plainTextEditInput"_s << QStringList{ u"F5"_s } << u"ran"_s;
+    QTest::newRow("F5 starts, and again after a run")
+            << u"plainTextEditInput"_s << QStringList{ u"F5"_s, u"F5"_s } << u"ran ran"_s;
     QTest::newRow("Ctrl+Q closes")
             << u"comboBoxProgram"_s << QStringList{ u"Ctrl+Q"_s } << u"closed"_s;
     QTest::newRow("find in the output, any case, round from the end")

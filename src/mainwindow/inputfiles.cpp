@@ -42,8 +42,9 @@ void MainWindow::openFile(const QString &l_path)
     }
     m_identity = PortalIdentity();
     ui->toolButtonUpload->setEnabled(false);
-    m_work_dir = info.path();
-    loadInputFile(l_path);
+    // Absolute: the working directory shown and used must not depend on the launcher's own.
+    m_work_dir = info.absolutePath();
+    loadInputFile(info.absoluteFilePath());
     rememberFile(l_path);
 }
 

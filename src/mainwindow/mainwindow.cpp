@@ -117,7 +117,6 @@ void MainWindow::setUpKeyboard()
     };
     bind(ui->toolButtonChoose, standard(QKeySequence::Open, Qt::CTRL | Qt::Key_O),
          tr("Choose an input deck or a portal job file"));
-    bind(ui->toolButtonStart, QKeySequence(Qt::Key_F5), tr("Start the job, or stop it"));
     bind(ui->toolButtonSettings, standard(QKeySequence::Preferences, Qt::CTRL | Qt::Key_Comma),
          tr("Set the package directory and the parallel runs"));
     bind(ui->toolButtonClose, standard(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q),
@@ -132,20 +131,28 @@ void MainWindow::setUpKeyboard()
         button->setFocusPolicy(Qt::StrongFocus);
         button->installEventFilter(this);
     }
-    const auto shortcut = [this](QKeySequence::StandardKey key, auto slot) {
+    const auto shortcut = [this](const QList<QKeySequence> &keys, auto slot) {
         auto *action = new QAction(this);
-        action->setShortcuts(key);
+        action->setShortcuts(keys);
         connect(action, &QAction::triggered, this, slot);
         addAction(action);
     };
-    shortcut(QKeySequence::Find, [this] {
+    // Start's own shortcut would go with each change of its text (Start, Stop).
+    const QKeySequence start(Qt::Key_F5);
+    ui->toolButtonStart->setToolTip(
+            tr("Start the job, or stop it (%1)").arg(start.toString(QKeySequence::NativeText)));
+    shortcut({ start }, [this] {
+        if (ui->toolButtonStart->isEnabled())
+            ui->toolButtonStart->animateClick();
+    });
+    shortcut(QKeySequence::keyBindings(QKeySequence::Find), [this] {
         if (ui->tabWidget->indexOf(m_output_tab) < 0)
             return;
         ui->tabWidget->setCurrentWidget(m_output_tab);
         m_find_bar->open();
     });
-    shortcut(QKeySequence::ZoomIn, [this] { zoomPanes(1); });
-    shortcut(QKeySequence::ZoomOut, [this] { zoomPanes(-1); });
+    shortcut(QKeySequence::keyBindings(QKeySequence::ZoomIn), [this] { zoomPanes(1); });
+    shortcut(QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomPanes(-1); });
 }
 
 void MainWindow::zoomPanes(int l_steps)
