@@ -145,9 +145,9 @@ void TestJob::steps_data()
     QTest::newRow("MOLTRA executable missing")
             << u"mgo.d12"_s << QByteArray() << u", 11"_s
             << u"3, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
-    // Its start fails only once the output is open: the earlier output is kept all the same.
+    // Its start fails only once the output is open: the earlier output is back all the same.
     QTest::newRow("MOLTRA interpreter missing")
-            << u"mgo.d12"_s << QByteArray("#!/nonexistent/sh\n") << u", -1"_s
+            << u"mgo.d12"_s << QByteArray("#!/nonexistent/sh\n") << u", 11"_s
             << u"3, moltra, Unable to start the .d12 job: "_s;
 }
 
@@ -175,12 +175,13 @@ void TestJob::steps()
     const auto given = ended.first().first().value<JobRunner::Outcome>();
     const QString told = u"%1, %2, %3"_s.arg(int(given.ending)).arg(given.reason, given.message);
     QVERIFY2(told.startsWith(outcome.replace(u"%1"_s, m_dir)), qPrintable(told));
-    // A step that opened its output keeps the earlier one, with its error output, as backups.
-    const bool opened = !moltra.isEmpty();
+    // A step that ran keeps the earlier output, with its error output, as backups; one that
+    // did not start leaves them in place.
+    const bool started = given.ending != JobRunner::Ending::FailedToStart;
     QCOMPARE(readFile(first + u"~"_s) + readFile(first + u".err~"_s),
-             opened ? earlier + "its errors\n" : QByteArray());
+             started ? earlier + "its errors\n" : QByteArray());
     QCOMPARE(given.message.contains(u"The previous output is kept as "_s + first + u"~."_s),
-             opened && given.ending != JobRunner::Ending::Finished);
+             started && given.ending != JobRunner::Ending::Finished);
     // At most the last 20 lines of the error output, and all of it in the details.
     QVERIFY(!given.message.contains(u"bad 10\n"_s));
     QCOMPARE(given.details.count(u"bad"_s), given.message.contains(u"bad 30"_s) ? 30 : 0);
@@ -189,8 +190,8 @@ void TestJob::steps()
         QCOMPARE(readFile(work + u'/' + name),
                  name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
     }
-    if (!opened)
-        QCOMPARE(readFile(work + u"/mgo.out"_s), earlier);
+    if (!started)
+        QCOMPARE(readFile(first) + readFile(first + u".err"_s), earlier + "its errors\n");
     const QFileInfo errors(work + u'/' + ran.value(0, u"mgo.out"_s) + u".err"_s);
     QCOMPARE(errors.exists() ? errors.size() : -1, outputs.section(u", "_s, 1).toLongLong());
     const QByteArray call = "0 " + QFile::encodeName(work) + '\n';

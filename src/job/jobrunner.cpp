@@ -274,6 +274,15 @@ bool JobRunner::keepPreviousOutput(const QString &outputFile, QString *error)
 
 void JobRunner::failedToStart(const QString &failure, const QString &error)
 {
+    // A step that never ran wrote nothing: the previous output goes back to its place.
+    const QString backup = backupOf(m_output_file);
+    if (m_backups.endsWith(backup) && QFileInfo(m_output_file).size() == 0) {
+        for (const QString &file : { m_output_file, errorFileOf(m_output_file) }) {
+            QFile::remove(file);
+            QFile::rename(backupOf(file), file);
+        }
+        m_backups.removeLast();
+    }
     end(Ending::FailedToStart, QFileInfo(m_command.program).fileName(), failure + error);
 }
 
