@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Uploads a job folder holding one large file from the real window to a local HTTPS server in
 // the same process, and prints the time it took, the event loop's lateness meanwhile (measured
-// by a 5 ms timer) and the process's resident memory before and at its peak.
+// by a 5 ms timer) and the process's resident memory before and at its peak. With a second
+// number, the server answers with that many megabytes instead of its short answer.
 //
-//   QT_QPA_PLATFORM=offscreen build/bench/bench_upload [megabytes]
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_upload [megabytes [answer megabytes]]
 
 #include "httpsserver.h"
 #include "latenessprobe.h"
@@ -44,6 +45,10 @@ int main(int argc, char *argv[])
     trustTestAuthority();
     HttpsServer server;
     server.keepBodies = false;
+    if (argc > 2) {
+        server.answer = QByteArray(1024 * 1024, ' ');
+        server.answerRepeats = QByteArray(argv[2]).toLongLong();
+    }
     const QString job = writeFile(
             environment.path() + QStringLiteral("/big.farbojob"),
             R"({"input_file_name": "big.d12", "input_file_content": "BIG\nEND\n", "user_token": "t"})");
@@ -87,5 +92,8 @@ int main(int argc, char *argv[])
                 statusMegabytes("VmHWM:"),
                 server.requests.isEmpty() ? 0 : server.requests.first().bodySize,
                 qPrintable(message));
-    return message.startsWith(QStringLiteral("Successfully")) ? 0 : 1;
+    return message.startsWith(argc > 2 ? QStringLiteral("The Farbo server's answer was longer")
+                                       : QStringLiteral("Successfully"))
+            ? 0
+            : 1;
 }

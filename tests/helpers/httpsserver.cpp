@@ -7,6 +7,8 @@
 #include <QSslKey>
 #include <QSslSocket>
 
+#include <memory>
+
 namespace {
 QByteArray testData(const char *name)
 {
@@ -70,11 +72,22 @@ void HttpsServer::read(QSslSocket *socket)
     requests.append(m_pending.take(socket));
     if (!answering)
         return;
-    const QByteArray &body = answer;
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
                   "Content-Length: "
-                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    socket->disconnectFromHost();
+                  + QByteArray::number(answer.size() * answerRepeats) + "\r\n\r\n");
+    auto left = std::make_shared<qint64>(answerRepeats);
+    const auto more = [this, socket, left] {
+        while (*left > 0 && socket->bytesToWrite() + socket->encryptedBytesToWrite() < (1 << 20)) {
+            socket->write(answer);
+            --*left;
+        }
+        if (*left == 0) {
+            --*left;
+            socket->disconnectFromHost();
+        }
+    };
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, more);
+    more();
 }
 
 FormItems decodeForm(const QByteArray &body)
