@@ -467,92 +467,96 @@ void TestMainWindow::commandLineDeckAndItsFolder()
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()
 {
-    // Where the input goes: a widget by name, "drop" for a drop on the window, "recent" for
-    // files opened one after the other (a file starting with "-" is deleted after opening).
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QStringList>("input"); // keys, "text:..." typed, or file names
+    QTest::addColumn<QString>("focus");
+    // Each step: "key:" a key sequence, "wait:" for the job's end, "type:" text, "open:" a file
+    // (a name starting with "-" is deleted after opening), "drop:" files dropped at once.
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("expected");
     QTest::newRow("Tab in reading order")
-            << u"lineEditInputFile"_s << QStringList(10, u"Tab"_s)
+            << u"lineEditInputFile"_s << QStringList(10, u"key:Tab"_s)
             << u"toolButtonChoose lineEditTitle lineEditWorkDir comboBoxProgram toolButtonStart "
                "qt_tabwidget_tabbar plainTextEditInput toolButtonOpenWorkdir toolButtonSettings "
                "toolButtonClose"_s;
     QTest::newRow("Enter on a focused Start")
-            << u"toolButtonStart"_s << QStringList{ u"Return"_s } << u"ran"_s;
+            << u"toolButtonStart"_s << QStringList{ u"key:Return"_s } << u"ran"_s;
     QTest::newRow("F5 starts, and again after a run")
-            << u"plainTextEditInput"_s << QStringList{ u"F5"_s, u"F5"_s } << u"ran ran"_s;
+            << u"plainTextEditInput"_s << QStringList{ u"key:F5"_s, u"wait:"_s, u"key:F5"_s }
+            << u"ran ran"_s;
     QTest::newRow("Ctrl+Q closes")
-            << u"comboBoxProgram"_s << QStringList{ u"Ctrl+Q"_s } << u"closed"_s;
+            << u"comboBoxProgram"_s << QStringList{ u"key:Ctrl+Q"_s } << u"closed"_s;
     QTest::newRow("find in the output, any case, round from the end")
-            << u"plainTextEditInput"_s << QStringList{ u"F5"_s,     u"Ctrl+F"_s, u"text:LINE 3"_s,
-                                                       u"Return"_s, u"Return"_s, u"Return"_s }
+            << u"plainTextEditInput"_s
+            << QStringList{ u"key:F5"_s,     u"wait:"_s,      u"key:Ctrl+F"_s, u"type:LINE 3"_s,
+                            u"key:Return"_s, u"key:Return"_s, u"key:Return"_s }
             << u"ran found line 3 at 2"_s;
     QTest::newRow("recent files, newest first, gone ones dropped")
-            << u"recent"_s
-            << QStringList{ u"a.d12"_s, u"b.farbojob"_s, u"-gone.d3"_s, u"c.d3"_s, u"a.d12"_s }
+            << QString()
+            << QStringList{ u"open:a.d12"_s, u"open:b.farbojob"_s, u"open:-gone.d3"_s,
+                            u"open:c.d3"_s, u"open:a.d12"_s }
             << u"a.d12 c.d3 b.farbojob mgo.d12"_s;
-    QTest::newRow("drop a deck") << u"drop"_s << QStringList{ u"x.d3"_s } << u"opened x.d3"_s;
+    QTest::newRow("drop a deck") << QString() << QStringList{ u"drop:x.d3"_s } << u"opened x.d3"_s;
     QTest::newRow("drop two decks")
-            << u"drop"_s << QStringList{ u"x.d12"_s, u"y.d12"_s } << u"refused"_s;
-    QTest::newRow("drop a text file") << u"drop"_s << QStringList{ u"x.txt"_s } << u"refused"_s;
+            << QString() << QStringList{ u"drop:x.d12 y.d12"_s } << u"refused"_s;
+    QTest::newRow("drop a text file")
+            << QString() << QStringList{ u"drop:x.txt"_s } << u"refused"_s;
     QTest::newRow("drop while a job runs")
-            << u"drop"_s << QStringList{ u"F5"_s, u"x.d12"_s } << u"ran refused"_s;
+            << QString() << QStringList{ u"key:F5"_s, u"drop:x.d12"_s } << u"ran refused"_s;
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops()
 {
-    QFETCH(QString, target);
-    QFETCH(QStringList, input);
+    QFETCH(QString, focus);
+    QFETCH(QStringList, steps);
     QFETCH(QString, expected);
     standIn("sleep 0.5\nseq -f 'line %g' 30\n");
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     openDeck();
-    QStringList seen;
+    if (!focus.isEmpty())
+        m_window->findChild<QWidget *>(focus)->setFocus();
     const auto idle = [this] { return child("toolButtonStart")->text() == u"Start"_s; };
-    if (auto *widget = m_window->findChild<QWidget *>(target))
-        widget->setFocus();
-    for (const QString &item : std::as_const(input)) {
-        const QString path = m_dir + u'/' + QString(item).remove(u'-');
-        if (target == u"recent"_s) {
-            m_window->openFile(path.endsWith(u".farbojob"_s) ? jobFile(item)
-                                                             : writeFile(path, "deck\n"));
-            if (item.startsWith(u'-'))
-                QFile::remove(path);
-        } else if (item.startsWith(u"text:"_s)) {
-            QTest::keyClicks(QApplication::focusWidget(), item.mid(5));
-        } else if (item.contains(u'.')) {
-            QMimeData files;
-            files.setUrls({ QUrl::fromLocalFile(writeFile(path, "deck\n")) });
-            if (input.size() > 1 && target == u"drop"_s && item != input.last())
-                continue;
-            if (item != input.first() && input.first().contains(u'.'))
-                files.setUrls(files.urls() << QUrl::fromLocalFile(m_dir + u'/' + input.first()));
-            QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
-            QApplication::sendEvent(m_window.get(), &enter);
-            if (!enter.isAccepted()) {
-                seen << u"refused"_s;
-                continue;
-            }
-            QDropEvent drop({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
-            QApplication::sendEvent(m_window.get(), &drop);
-            QTRY_COMPARE(child<QLineEdit>("lineEditInputFile")->text(), item);
-            seen << u"opened "_s + item;
-        } else {
+    QStringList seen;
+    for (const QString &step : std::as_const(steps)) {
+        const QString kind = step.section(u':', 0, 0);
+        const QString argument = step.section(u':', 1);
+        if (kind == u"key"_s) {
             const bool wasIdle = idle();
-            QTest::keySequence(QApplication::focusWidget(), QKeySequence(item));
-            if (item == u"Tab"_s)
-                seen << QApplication::focusWidget()->objectName();
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(argument));
             // A shortcut clicks its button a moment later.
             QTest::qWait(200);
+            if (argument == u"Tab"_s)
+                seen << QApplication::focusWidget()->objectName();
             if (wasIdle && !idle())
                 seen << u"ran"_s;
-            if (target != u"drop"_s)
-                QVERIFY(QTest::qWaitFor(idle));
+        } else if (kind == u"wait"_s) {
+            QVERIFY(QTest::qWaitFor(idle));
+        } else if (kind == u"type"_s) {
+            QTest::keyClicks(QApplication::focusWidget(), argument);
+        } else if (kind == u"open"_s) {
+            const QString path = m_dir + u'/' + QString(argument).remove(u'-');
+            m_window->openFile(argument.endsWith(u".farbojob"_s) ? jobFile(argument)
+                                                                 : writeFile(path, "deck\n"));
+            if (argument.startsWith(u'-'))
+                QFile::remove(path);
+        } else {
+            QMimeData files;
+            QList<QUrl> urls;
+            for (const QString &name : argument.split(u' '))
+                urls << QUrl::fromLocalFile(writeFile(m_dir + u'/' + name, "deck\n"));
+            files.setUrls(urls);
+            QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+            QApplication::sendEvent(m_window.get(), &enter);
+            QDropEvent drop({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+            if (enter.isAccepted())
+                QApplication::sendEvent(m_window.get(), &drop);
+            QTest::qWait(50);
+            seen << (enter.isAccepted()
+                             ? u"opened "_s + child<QLineEdit>("lineEditInputFile")->text()
+                             : u"refused"_s);
         }
     }
-    if (target == u"recent"_s) {
-        QMenu *menu = child<QToolButton>("toolButtonChoose")->menu();
+    if (steps.first().startsWith(u"open:"_s)) {
+        QMenu *menu = child("toolButtonChoose")->menu();
         Q_EMIT menu->aboutToShow();
         for (const QAction *action : menu->actions())
             seen << action->text().section(u' ', 0, 0);

@@ -27,8 +27,6 @@ private Q_SLOTS:
     void import_data();
     void import();
     void encodedBodyDecodesToEveryByte();
-    void replyTable_data();
-    void replyTable();
     void upload_data();
     void upload();
 
@@ -169,42 +167,6 @@ void TestPortal::encodedBodyDecodesToEveryByte()
     QCOMPARE(items.size(), 3 + 2 * names.size());
 }
 
-void TestPortal::replyTable_data()
-{
-    // The outcome: "retry", or "ok: " or "error: " and the message.
-    QTest::addColumn<int>("error");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("attempt");
-    QTest::addColumn<QString>("outcome");
-    const int notFound = QNetworkReply::HostNotFoundError;
-    QTest::newRow("another result") << 0 << 200 << QByteArray(R"({"result":"bad token"})") << 1
-                                    << u"error: Error from Farbo server: bad token"_s;
-    QTest::newRow("202") << 0 << 202 << QByteArray(R"({"result":"OK"})") << 1
-                         << u"error: Wrong response from Farbo server"_s;
-    QTest::newRow("404 gives the cause")
-            << int(QNetworkReply::ContentNotFoundError) << 404 << QByteArray() << 1
-            << u"error: Error uploading files to Farbo server: the cause"_s;
-    QTest::newRow("host not found, tried again")
-            << notFound << 0 << QByteArray() << 2 << u"retry"_s;
-    QTest::newRow("host not found, last try")
-            << notFound << 0 << QByteArray() << 3
-            << u"error: The Farbo server could not be found after 3 tries. Please check the network connection and upload again."_s;
-}
-
-void TestPortal::replyTable()
-{
-    QFETCH(int, error);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(int, attempt);
-    QFETCH(QString, outcome);
-    const auto given = Uploader().interpret(QNetworkReply::NetworkError(error), u"the cause"_s,
-                                            status, body, attempt);
-    QCOMPARE(given ? (given->success ? u"ok: "_s : u"error: "_s) + given->message : u"retry"_s,
-             outcome);
-}
-
 void TestPortal::upload_data()
 {
     QTest::addColumn<QString>("message");
@@ -214,6 +176,8 @@ void TestPortal::upload_data()
             << u"Error uploading files to Farbo server: The server's certificate is not trusted: "_s
             << 0;
     QTest::newRow("huge answer") << u"The Farbo server's answer was longer than 1024 KiB"_s << 1;
+    QTest::newRow("another result") << u"Error from Farbo server: bad token"_s << 1;
+    QTest::newRow("202") << u"Wrong response from Farbo server"_s << 1;
     QTest::newRow("stalled server") << u"The Farbo server did not answer for 2 seconds"_s << 1;
     QTest::newRow("unreadable file") << u"Unable to read %1/fort.25, so nothing"_s << 0;
     QTest::newRow("cancelled") << QString() << -1;
@@ -232,6 +196,10 @@ void TestPortal::upload()
         server.answer = QByteArray(Uploader::ReplyLimit, ' ');
         server.answerRepeats = 3;
     }
+    if (tag == "another result")
+        server.answer = R"({"result":"bad token"})";
+    if (tag == "202")
+        server.status = "202 Accepted";
     Uploader uploader;
     // A label too long for any host name: not found at once, without asking a name server.
     const QString nowhere = u"https://"_s + QString(70, u'x') + u".invalid/"_s;

@@ -44,15 +44,14 @@ public:
     void upload(const QString &folder, const PortalIdentity &identity);
     void cancel();
 
-    // What a reply means; no outcome (std::nullopt) means that the upload is tried again. The
-    // cause is the network layer's own words for the error.
-    std::optional<Outcome> interpret(QNetworkReply::NetworkError error, const QString &cause,
-                                     int status, const QByteArray &body, int attempt) const;
-
 Q_SIGNALS:
     void finished(const Uploader::Outcome &outcome);
 
 private:
+    // What a reply means; no outcome (std::nullopt) means that the upload is tried again. The
+    // cause is the network layer's own words for the error.
+    std::optional<Outcome> interpret(QNetworkReply::NetworkError error, const QString &cause,
+                                     int status, const QByteArray &body, int attempt) const;
     void post(const FormBody::Plan &plan, int attempt);
     void finish(const Outcome &outcome);
 

@@ -72,8 +72,8 @@ void HttpsServer::read(QSslSocket *socket)
     requests.append(m_pending.take(socket));
     if (!answering)
         return;
-    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                  "Content-Length: "
+    socket->write("HTTP/1.1 " + status
+                  + "\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: "
                   + QByteArray::number(answer.size() * answerRepeats) + "\r\n\r\n");
     auto left = std::make_shared<qint64>(answerRepeats);
     const auto more = [this, socket, left] {

@@ -33,6 +33,7 @@ public:
     bool keepBodies = true;
     // Takes requests in but never answers, as a stalled portal does.
     bool answering = true;
+    QByteArray status = "200 OK";
     // The answer's body is this, so many times over, written as the connection takes it.
     QByteArray answer = R"({"result":"OK"})";
     qint64 answerRepeats = 1;
