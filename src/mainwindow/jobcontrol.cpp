@@ -156,24 +156,14 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
         critical(l_outcome.message, l_outcome.details);
 }
 
-void MainWindow::jobStopping()
-{
-    ui->toolButtonStart->setEnabled(false);
-    showStopping();
-}
-
-void MainWindow::showStopping()
-{
-    setStatus(QStringLiteral("Stopping %1...").arg(m_runner->program()));
-}
-
 void MainWindow::updateProgress()
 {
     refreshOutput();
-    const QString elapsed = elapsedText(m_job_clock.elapsed());
+    // While stopping, the status says so until the end.
     if (m_runner->isStopping())
-        showStopping();
-    else if (!m_job_note.isEmpty())
+        return;
+    const QString elapsed = elapsedText(m_job_clock.elapsed());
+    if (!m_job_note.isEmpty())
         setStatus(m_job_note + QStringLiteral(", ") + elapsed);
     else
         setStatus(QStringLiteral("Step %1 of %2: %3, %4")

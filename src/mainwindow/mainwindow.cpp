@@ -72,7 +72,11 @@ void MainWindow::connectControls()
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
     connect(m_runner, &JobRunner::stepStarted, this, [this] { m_follower.reset(); });
-    connect(m_runner, &JobRunner::stopping, this, &MainWindow::jobStopping);
+    // Start stays disabled until the stopped job has ended.
+    connect(m_runner, &JobRunner::stopping, this, [this] {
+        ui->toolButtonStart->setEnabled(false);
+        setStatus(QStringLiteral("Stopping %1...").arg(m_runner->program()));
+    });
     connect(m_runner, &JobRunner::jobEnded, this, &MainWindow::jobEnded);
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }

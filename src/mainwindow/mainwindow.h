@@ -93,8 +93,6 @@ private:
     void requestStop();
     bool enterRunningState();
     void jobEnded(const JobRunner::Outcome &l_outcome);
-    void jobStopping();
-    void showStopping();
     void setStatus(const QString &l_text);
     void pushBusyCursor();
     void popBusyCursor();
