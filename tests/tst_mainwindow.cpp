@@ -383,23 +383,34 @@ void TestMainWindow::outcomes()
 
 void TestMainWindow::questionFollowsTheJob_data()
 {
-    QTest::addColumn<bool>("close"); // or Stop
-    QTest::newRow("stop") << false;
-    QTest::newRow("close") << true;
+    QTest::addColumn<QString>("question"); // "stop" or "close", and the answer given, if any
+    QTest::newRow("stop") << u"stop"_s;
+    QTest::newRow("close") << u"close"_s;
+    QTest::newRow("stop, Yes") << u"stop, Yes"_s;
 }
 
 void TestMainWindow::questionFollowsTheJob()
 {
-    QFETCH(bool, close);
-    standIn("sleep 1\n");
+    QFETCH(QString, question);
+    // Asked to end, the program takes a second more.
+    standIn("trap 'sleep 1; exit 0' TERM\nsleep 1\n");
     openDeck();
     start(false);
     waitForPid(m_dir + u"/moltra.pid"_s);
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    if (question.endsWith(u"Yes"_s)) {
+        // Stopping lasts until the program has ended, and Start waits for it.
+        m_answerer->answer(u"Yes"_s);
+        child("toolButtonStart")->click();
+        QVERIFY(status() == u"Stopping moltra..."_s && !child("toolButtonStart")->isEnabled());
+        QTRY_COMPARE(status(), u"Stopped after m:ss"_s);
+        QVERIFY(child("toolButtonStart")->isEnabled());
+        return;
+    }
     // The question stays open until the job ends by itself and takes it away, unanswered:
     // the window stays open.
     m_answerer->act([](QWidget *) {});
-    if (close)
+    if (question == u"close"_s)
         QVERIFY(!m_window->close());
     else
         child("toolButtonStart")->click();
