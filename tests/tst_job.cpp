@@ -138,6 +138,9 @@ void TestJob::steps_data()
             << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n")
             << u"mgo.out, 201"_s
             << u"1, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s;
+    QTest::newRow("killed by a signal")
+            << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nkill -SEGV $$\n") << u"mgo.out, -1"_s
+            << u"1, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
     QTest::newRow("failing MOLTRA step ends the EVALIX job")
             << u"mgo.d3"_s << ok + "exit 1\n"
             << u"mgo.outp.out, -1"_s
@@ -254,6 +257,8 @@ void TestJob::plans_data()
     QTest::newRow("MPPmoltra not installed")
             << u"MPPmoltra"_s << u"mgo.d12"_s << 2
             << u"MPPmoltra is not installed: running moltra on one core | P/moltra"_s;
+    QTest::newRow("EVALIX on a MOLTRA deck")
+            << u"evalix"_s << u"mgo.d12"_s << 1 << u"The program evalix does not fit"_s;
     QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0
                               << u"Pmoltra needs at least one core. Choose the number of cores."_s;
 }
