@@ -131,27 +131,30 @@ void TestJob::steps_data()
     QTest::addColumn<QString>("outputs"); // of the steps that ran, and the error output's size
     QTest::addColumn<QString>("outcome"); // ending, reason and the message's start
     const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
-    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"0, , "_s;
+    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"Finished, , "_s;
     QTest::newRow("EVALIX job runs MOLTRA first")
-            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"0, , "_s;
+            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"Finished, , "_s;
     QTest::newRow("exit code 3")
             << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n")
             << u"mgo.out, 201"_s
-            << u"1, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s;
+            << u"Failed, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s;
+    QTest::newRow("MOLTRA step leaves no fort.9")
+            << u"mgo.d3"_s << QByteArray("echo MOLTRA output\n") << u"mgo.outp.out, -1"_s
+            << u"NoFort9, moltra left no fort.9, The MOLTRA step ended without leaving fort.9"_s;
     QTest::newRow("killed by a signal")
             << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nkill -SEGV $$\n") << u"mgo.out, -1"_s
-            << u"1, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
+            << u"Failed, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
     QTest::newRow("failing MOLTRA step ends the EVALIX job")
             << u"mgo.d3"_s << ok + "exit 1\n"
             << u"mgo.outp.out, -1"_s
-            << u"1, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
+            << u"Failed, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
     QTest::newRow("MOLTRA executable missing")
             << u"mgo.d12"_s << QByteArray() << u", 11"_s
-            << u"3, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
+            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
     // Its start fails only once the output is open: the earlier output is back all the same.
     QTest::newRow("MOLTRA interpreter missing")
             << u"mgo.d12"_s << QByteArray("#!/nonexistent/sh\n") << u", 11"_s
-            << u"3, moltra, Unable to start the .d12 job: "_s;
+            << u"FailedToStart, moltra, Unable to start the .d12 job: "_s;
 }
 
 void TestJob::steps()
@@ -176,7 +179,9 @@ void TestJob::steps()
     begin(job);
     QVERIFY(!ended.isEmpty() || ended.wait(15000));
     const auto given = ended.first().first().value<JobRunner::Outcome>();
-    const QString told = u"%1, %2, %3"_s.arg(int(given.ending)).arg(given.reason, given.message);
+    const QString told = u"%1, %2, %3"_s.arg(
+            QLatin1String(QMetaEnum::fromType<JobRunner::Ending>().valueToKey(int(given.ending))),
+            given.reason, given.message);
     QVERIFY2(told.startsWith(outcome.replace(u"%1"_s, m_dir)), qPrintable(told));
     // A step that ran keeps the earlier output, with its error output, as backups; one that
     // did not start leaves them in place.
