@@ -127,7 +127,7 @@ void TestJob::followerShowsWhatAWholeFileReadShows()
 void TestJob::steps_data()
 {
     QTest::addColumn<QString>("deck");
-    QTest::addColumn<QByteArray>("moltra"); // empty: no such executable
+    QTest::addColumn<QByteArray>("moltra"); // empty: no such file; "-x": not executable
     QTest::addColumn<QString>("outputs"); // of the steps that ran, and the error output's size
     QTest::addColumn<QString>("outcome"); // ending, reason and the message's start
     const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
@@ -151,6 +151,9 @@ void TestJob::steps_data()
     QTest::newRow("MOLTRA executable missing")
             << u"mgo.d12"_s << QByteArray() << u", 11"_s
             << u"FailedToStart, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
+    QTest::newRow("MOLTRA not executable")
+            << u"mgo.d12"_s << QByteArray("-x") << u", 11"_s
+            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
     // Its start fails only once the output is open: the earlier output is back all the same.
     QTest::newRow("MOLTRA interpreter missing")
             << u"mgo.d12"_s << QByteArray("#!/nonexistent/sh\n") << u", 11"_s
@@ -165,6 +168,8 @@ void TestJob::steps()
     QFETCH(QString, outcome);
     if (moltra.startsWith("#!"))
         writeScript(m_dir + u"/package/moltra"_s, moltra);
+    else if (moltra == "-x")
+        writeFile(m_dir + u"/package/moltra"_s, "#!/bin/sh\n");
     else if (!moltra.isEmpty())
         standIn(u"moltra"_s, moltra);
     standIn(u"evalix"_s, "echo EVALIX output\n");
