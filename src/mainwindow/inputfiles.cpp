@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QSettings>
@@ -160,7 +161,23 @@ void MainWindow::showDeckOutput()
     }
     if (outputTab < 0)
         ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
-    m_pane->take(m_follower.poll(output));
+    // Of a large earlier output only the end is shown: reading all of it would hold the window.
+    QFile file(output);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const qint64 skipped = qMax<qint64>(0, file.size() - EarlierOutputShown);
+    file.seek(skipped);
+    QByteArray bytes = file.readAll();
+    QString text;
+    if (skipped > 0) {
+        bytes.remove(0, bytes.indexOf('\n') + 1);
+        text = tr("[The first %1 of %2 are not shown.]\n")
+                       .arg(QLocale().formattedDataSize(file.size() - bytes.size(), 1,
+                                                        QLocale::DataSizeSIFormat),
+                            QFileInfo(output).fileName());
+    }
+    text += QString::fromUtf8(bytes.replace('\r', QByteArray()));
+    m_pane->take({ true, OutputFollower::Change::Replace, 0, text });
 }
 
 void MainWindow::changeProgram(const QString &l_program)

@@ -51,6 +51,8 @@ public:
     static QString droppedFile(const QMimeData *l_data);
     // How many decks and job files the Choose button's menu offers at most.
     static constexpr int RecentFilesKept = 10;
+    // Of an earlier output shown when its deck is loaded, at most this much, from its end.
+    static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
 
 public Q_SLOTS:
     void afterWindowShown();
