@@ -6,6 +6,7 @@ packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
           clang-format xvfb xauth imagemagick fonts-dejavu-core
           openmpi-bin libopenmpi-dev
           desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
+          libqt6sql6-sqlite sqlite3
           lintian dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do

@@ -62,8 +62,8 @@ void TestJob::standIn(const QString &name, const QByteArray &body)
 PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)
 {
     const QString path = writeFile(m_dir + u"/work/"_s + deck, "deck " + deck.toUtf8() + '\n');
-    return JobPlanner::plan(launcherSettings(), program, path, m_dir + u"/work"_s,
-                            deck.endsWith(u".d3"_s), cores);
+    return JobPlanner::plan(SettingsKeys::packageConfig(launcherSettings()), program, path,
+                            m_dir + u"/work"_s, cores);
 }
 
 void TestJob::begin(const JobPlan &plan)
@@ -177,7 +177,7 @@ void TestJob::steps()
     JobPlan job = plan(deck.endsWith(u".d3"_s) ? u"evalix"_s : u"moltra"_s, deck).plan;
     writeFile(work + u"/mgo.d12"_s, "companion deck\n");
     const QByteArray earlier = "left over from an earlier run, longer than now\n";
-    const QString first = job.output + (job.flagD3 ? u".out"_s : u""_s);
+    const QString first = job.output + (job.stepCount == 2 ? u".out"_s : u""_s);
     writeFile(first, earlier);
     writeFile(first + u".err"_s, "its errors\n");
     QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);

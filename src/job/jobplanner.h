@@ -3,8 +3,7 @@
 #define JOBPLANNER_H
 
 #include "job/jobrunner.h"
-
-class QSettings;
+#include "job/packageconfig.h"
 
 // What Start runs for a deck: the chosen program's steps with the package's executables, a
 // parallel build under the MPI launcher where it is installed.
@@ -19,8 +18,8 @@ struct PlannedJob
 
 namespace JobPlanner {
 
-PlannedJob plan(const QSettings &settings, const QString &programName, const QString &deck,
-                const QString &workDir, bool flagD3, int cores);
+PlannedJob plan(const PackageConfig &config, const QString &programName, const QString &deck,
+                const QString &workDir, int cores);
 
 }
 

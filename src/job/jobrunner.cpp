@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/jobrunner.h"
 
+#include "job/processgroups.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,24 +17,13 @@
 
 namespace {
 
-enum class Signal { Terminate, Kill };
-
-void signalGroup(qint64 group, Signal signal)
-{
-#ifdef Q_OS_UNIX
-    if (group > 0)
-        ::kill(-pid_t(group), signal == Signal::Terminate ? SIGTERM : SIGKILL);
-#else
-    Q_UNUSED(group);
-    Q_UNUSED(signal);
-#endif
-}
+using ProcessGroups::Signal;
 
 void signalStep(QProcess *process, Signal signal)
 {
     if (process->state() == QProcess::NotRunning)
         return;
-    signalGroup(process->processId(), signal);
+    ProcessGroups::signal(process->processId(), signal);
 #ifdef Q_OS_UNIX
     // The step may not have made its group yet when it is asked to end very early.
     if (process->processId() > 0)
@@ -83,31 +74,14 @@ QString lastLines(const QString &path)
     return lines.mid(qMax<qsizetype>(0, lines.size() - 20)).join(QLatin1Char('\n'));
 }
 
-// Whether a process of the group is still alive. Members that ended but wait to be reaped
-// by whoever inherited them do not count: they hold nothing any more.
-bool groupAlive(qint64 group)
+JobRunner::Outcome outcomeOf(JobRunner::Ending ending, const QString &reason = QString(),
+                             const QString &message = QString())
 {
-#ifdef Q_OS_LINUX
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        if (!entry.front().isDigit())
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid pgrp ...": the name may hold anything but ends at the last ')'.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z")
-            return true;
-    }
-    return false;
-#elif defined(Q_OS_UNIX)
-    return ::kill(-pid_t(group), 0) == 0;
-#else
-    Q_UNUSED(group);
-    return false;
-#endif
+    JobRunner::Outcome outcome;
+    outcome.ending = ending;
+    outcome.reason = reason;
+    outcome.message = message;
+    return outcome;
 }
 
 void removeIfEmpty(const QString &path)
@@ -140,7 +114,7 @@ JobRunner::~JobRunner()
         signalStep(process, Signal::Kill);
     }
     for (const qint64 group : std::as_const(m_groups))
-        signalGroup(group, Signal::Kill);
+        ProcessGroups::signal(group, Signal::Kill);
     for (QProcess *process : processes)
         process->waitForFinished();
 }
@@ -163,7 +137,7 @@ void JobRunner::compute()
     if (!m_running)
         return;
     const QString workDir = m_plan.workDir + QLatin1Char('/');
-    if (!m_plan.flagD3) {
+    if (m_plan.stepCount == 1) {
         m_step = 1;
         execute(m_plan.deck, m_plan.output, m_plan.command,
                 QStringLiteral("Unable to start the .d12 job: "));
@@ -244,8 +218,10 @@ void JobRunner::execute(const QString &inputFile, const QString &outputFile,
     });
     process->start(executable, command.arguments, QIODevice::ReadWrite);
     forgetEndedGroups();
-    if (process->processId() > 0)
+    if (process->processId() > 0) {
         m_groups.append(process->processId());
+        Q_EMIT groupStarted(process->processId());
+    }
 }
 
 bool JobRunner::keepPreviousOutput(const QString &outputFile, QString *error)
@@ -283,7 +259,7 @@ void JobRunner::failedToStart(const QString &failure, const QString &error)
         }
         m_backups.removeLast();
     }
-    end(Ending::FailedToStart, QFileInfo(m_command.program).fileName(), failure + error);
+    end(outcomeOf(Ending::FailedToStart, QFileInfo(m_command.program).fileName(), failure + error));
 }
 
 void JobRunner::stepDone()
@@ -293,8 +269,12 @@ void JobRunner::stepDone()
         return;
     m_process = nullptr;
     const QString stepText = QStringLiteral("step %1 of %2").arg(m_step).arg(m_plan.stepCount);
+    const bool killed = process->exitStatus() == QProcess::CrashExit;
+    Outcome outcome;
+    outcome.exitCode = killed ? -1 : process->exitCode();
+    outcome.signal = killed ? process->exitCode() : 0;
     QString reason;
-    if (process->exitStatus() == QProcess::CrashExit)
+    if (killed)
         reason = QStringLiteral("%1 was killed by %2")
                          .arg(m_command.name, signalName(process->exitCode()));
     else if (process->exitCode() != 0)
@@ -309,14 +289,17 @@ void JobRunner::stepDone()
         const QString lines = lastLines(errorFile);
         if (!lines.isEmpty())
             message += QStringLiteral("\n\nThe last lines of %1:\n\n%2").arg(errorFile, lines);
-        end(Ending::Failed, reason, message, tailOf(errorFile, DetailsLimit));
+        end({ Ending::Failed, reason, message, tailOf(errorFile, DetailsLimit), outcome.exitCode,
+              outcome.signal });
     } else if (m_step == m_plan.stepCount) {
-        end(Ending::Finished);
+        outcome.ending = Ending::Finished;
+        end(outcome);
     } else if (!QFile::exists(m_plan.workDir + QStringLiteral("/fort.9"))) {
         // Running the MOLTRA step again would end the same way.
-        end(Ending::NoFort9, m_command.name + QStringLiteral(" left no fort.9"),
-            QStringLiteral("The MOLTRA step ended without leaving fort.9 in the working "
-                           "directory, so the EVALIX step cannot run."));
+        end({ Ending::NoFort9, m_command.name + QStringLiteral(" left no fort.9"),
+              QStringLiteral("The MOLTRA step ended without leaving fort.9 in the working "
+                             "directory, so the EVALIX step cannot run."),
+              QString(), outcome.exitCode, outcome.signal });
     } else {
         compute();
     }
@@ -327,7 +310,7 @@ void JobRunner::stop()
     if (!m_running || m_stopping)
         return;
     if (!m_process) {
-        end(Ending::Stopped);
+        end(outcomeOf(Ending::Stopped));
         return;
     }
     m_stopping = true;
@@ -353,10 +336,10 @@ void JobRunner::checkStopped()
     if (waited >= StopGraceMs) {
         if (m_process)
             signalStep(m_process, Signal::Kill);
-        signalGroup(m_stopped_group, Signal::Kill);
+        ProcessGroups::signal(m_stopped_group, Signal::Kill);
     }
     QString reason;
-    if (!leaderEnded || groupAlive(m_stopped_group)) {
+    if (!leaderEnded || ProcessGroups::alive(m_stopped_group)) {
         if (waited < StopGraceMs + KillWaitMs)
             return;
         // Killed, yet not gone (a process stuck in the kernel): the job ends all the same.
@@ -365,19 +348,18 @@ void JobRunner::checkStopped()
     m_stop_timer->stop();
     // The leader's end, if it ever comes, belongs to no job.
     m_process = nullptr;
-    end(Ending::Stopped, reason);
+    end(outcomeOf(Ending::Stopped, reason));
 }
 
-void JobRunner::end(Ending ending, const QString &reason, const QString &message,
-                    const QString &details)
+void JobRunner::end(Outcome outcome)
 {
     m_running = false;
     m_stopping = false;
-    QString told = message;
-    if (ending != Ending::Stopped && ending != Ending::Finished && !m_backups.isEmpty())
-        told += QStringLiteral("\n\nThe previous output is kept as %1.")
-                        .arg(m_backups.join(QStringLiteral(" and ")));
-    Q_EMIT jobEnded({ ending, reason, told, details });
+    if (outcome.ending != Ending::Stopped && outcome.ending != Ending::Finished
+        && !m_backups.isEmpty())
+        outcome.message += QStringLiteral("\n\nThe previous output is kept as %1.")
+                                   .arg(m_backups.join(QStringLiteral(" and ")));
+    Q_EMIT jobEnded(outcome);
 }
 
 void JobRunner::forgetEndedGroups()

@@ -24,10 +24,9 @@ struct JobPlan
 {
     QString deck;
     QString workDir;
-    // An EVALIX deck: the job may first run MOLTRA on the companion .d12 deck.
-    bool flagD3 = false;
     StepCommand command;
     QString output;
+    // Two for an EVALIX job, which may first run MOLTRA on the companion .d12 deck.
     int stepCount = 1;
     // Step 1 of an EVALIX job, when fort.9 is missing.
     StepCommand moltraCommand;
@@ -40,7 +39,8 @@ class JobRunner : public QObject
     Q_OBJECT
 
 public:
-    enum class Ending { Finished, Failed, NoFort9, FailedToStart, Stopped };
+    // Unknown: the job was seen to end, but not how (its process was not the launcher's child).
+    enum class Ending { Finished, Failed, NoFort9, FailedToStart, Stopped, Unknown };
     Q_ENUM(Ending)
 
     struct Outcome
@@ -52,6 +52,9 @@ public:
         QString message;
         // The end of the failed step's error output, for the message box's details.
         QString details;
+        // Of the step that ended the job: its exit code, or the signal that killed it.
+        int exitCode = -1;
+        int signal = 0;
     };
 
     // How long a stopped step's process group may take to end before it is killed, and how
@@ -97,12 +100,13 @@ public:
 
 Q_SIGNALS:
     void stepStarted(int step, const QString &outputFile);
+    // The started step's process group, which lives as long as any process of it.
+    void groupStarted(qint64 group);
     void stopping();
     void jobEnded(const JobRunner::Outcome &outcome);
 
 private:
-    void end(Ending ending, const QString &reason = QString(), const QString &message = QString(),
-             const QString &details = QString());
+    void end(Outcome outcome);
     void failedToStart(const QString &failure, const QString &error);
     bool keepPreviousOutput(const QString &outputFile, QString *error);
     void checkStopped();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/programcatalog.h"
 
+#include <QFileInfo>
+
 namespace ProgramCatalog {
 
 const QList<Program> &programs()
@@ -40,6 +42,13 @@ QStringList namesForDeck(const QString &suffix)
             names.append(program.name);
     }
     return names;
+}
+
+bool fits(const Program &program, const QString &deck)
+{
+    // A deck of any other kind, chosen with "All Files", is taken for a MOLTRA deck.
+    const bool evalixDeck = QFileInfo(deck).suffix() == QLatin1String("d3");
+    return (program.stepCount == 2) == evalixDeck;
 }
 
 QString nameForPortalCode(int code)

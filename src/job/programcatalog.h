@@ -21,11 +21,6 @@ struct Program
     bool parallel = false;
     // Program codes of the portal's job files that select it.
     QList<int> portalCodes;
-
-    // Settings key holding the executable's name of this very build, e.g. "PmoltraBinary".
-    QString binaryKey() const { return name + QStringLiteral("Binary"); }
-    // Settings key holding the executable's name that a job runs.
-    QString executableKey() const { return serial + QStringLiteral("Binary"); }
 };
 
 namespace ProgramCatalog {
@@ -33,6 +28,8 @@ namespace ProgramCatalog {
 const QList<Program> &programs();
 const Program *find(const QString &name);
 QStringList namesForDeck(const QString &suffix);
+// Whether the program runs on this deck: EVALIX programs on .d3 decks, the others on any other.
+bool fits(const Program &program, const QString &deck);
 // Empty when the code selects no program.
 QString nameForPortalCode(int code);
 

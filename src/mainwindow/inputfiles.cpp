@@ -41,11 +41,12 @@ void MainWindow::openFile(const QString &l_path)
         critical(refusal);
         return;
     }
-    m_identity = PortalIdentity();
+    // The portal job's folder would go with it.
+    if (!releaseJobFolder())
+        return;
+    m_loaded = LoadedJob(l_path);
     ui->toolButtonUpload->setEnabled(false);
-    // Absolute: the working directory shown and used must not depend on the launcher's own.
-    m_work_dir = info.absolutePath();
-    loadInputFile(info.absoluteFilePath());
+    loadInputFile(m_loaded.deck());
     rememberFile(l_path);
 }
 
@@ -116,24 +117,24 @@ void MainWindow::dropEvent(QDropEvent *event)
 void MainWindow::loadInputFile(const QString &l_path)
 {
     const QFileInfo info(l_path);
-    m_input_file = info.path() + QLatin1Char('/') + info.fileName();
+    if (info.absoluteFilePath() != QFileInfo(m_loaded.deck()).absoluteFilePath())
+        m_loaded = LoadedJob(l_path);
     setStatus(QString());
     ui->lineEditInputFile->setText(info.fileName());
-    QFile file(m_input_file);
+    QFile file(m_loaded.deck());
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         // A portal job brings its own title.
-        if (m_identity.userToken.isEmpty()) {
+        if (!m_loaded.isPortalJob()) {
             ui->lineEditTitle->setText(QString::fromUtf8(file.readLine()));
             file.seek(0);
         }
-        ui->lineEditWorkDir->setText(m_work_dir);
+        ui->lineEditWorkDir->setText(m_loaded.workDir());
         ui->plainTextEditInput->setPlainText(QString::fromUtf8(file.readAll()));
     }
 
-    // A deck of another kind keeps the program list and the EVALIX flag as they were.
+    // A deck of another kind keeps the program list as it was.
     const QStringList programs = ProgramCatalog::namesForDeck(info.suffix());
     if (!programs.isEmpty()) {
-        m_flag_d3 = info.suffix() == QLatin1String("d3");
         ui->comboBoxProgram->clear();
         ui->comboBoxProgram->addItems(programs);
     }
@@ -149,8 +150,8 @@ void MainWindow::showDeckOutput()
     m_pane->clear();
     m_follower.reset();
     const Program *program = ProgramCatalog::find(ui->comboBoxProgram->currentText());
-    const QString output = program ? m_work_dir + QLatin1Char('/')
-                    + QFileInfo(m_input_file).baseName() + program->outputSuffix
+    const QString output = program ? m_loaded.workDir() + QLatin1Char('/')
+                    + QFileInfo(m_loaded.deck()).baseName() + program->outputSuffix
                                    : QString();
     const int outputTab = ui->tabWidget->indexOf(m_output_tab);
     // Only a regular file: opening a named pipe would wait for a writer.

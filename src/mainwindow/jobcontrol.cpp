@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "job/jobmanager.h"
 #include "job/jobplanner.h"
+#include "job/localbackend.h"
 #include "mainwindow/outputpane.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -33,56 +35,81 @@ QString elapsedText(qint64 ms)
 
 bool MainWindow::isRunning() const
 {
-    return m_runner->isRunning();
+    const Job *job = m_jobs->find(m_current);
+    return job && Jobs::isActive(job->state);
+}
+
+bool MainWindow::isStopping() const
+{
+    const Job *job = m_jobs->find(m_current);
+    return job && job->state == Jobs::State::Stopping;
+}
+
+QString MainWindow::elapsed() const
+{
+    const Job *job = m_jobs->find(m_current);
+    if (!job)
+        return elapsedText(0);
+    const QDateTime end = job->ended.isValid() ? job->ended : QDateTime::currentDateTime();
+    return elapsedText(job->started.msecsTo(end));
 }
 
 void MainWindow::startJob()
 {
     // A stopped job ends by itself; a second Stop would ask the same question again.
-    if (m_runner->isStopping())
+    if (isStopping())
         return;
     if (isRunning()) {
         requestStop();
         return;
     }
-    const PlannedJob job
-            = JobPlanner::plan(*m_settings, ui->comboBoxProgram->currentText(), m_input_file,
-                               m_work_dir, m_flag_d3, ui->spinBoxProcs->value());
-    if (!job.refusal.isEmpty()) {
-        critical(job.refusal);
+    const QString program = ui->comboBoxProgram->currentText();
+    const PlannedJob planned
+            = JobPlanner::plan(SettingsKeys::packageConfig(*m_settings), program, m_loaded.deck(),
+                               m_loaded.workDir(), ui->spinBoxProcs->value());
+    if (!planned.refusal.isEmpty()) {
+        critical(planned.refusal);
         return;
     }
-    m_job_note = job.note;
-    if (!m_runner->begin(job.plan) || !enterRunningState())
+    Job job;
+    job.deck = m_loaded.deck();
+    job.workDir = m_loaded.workDir();
+    job.title = ui->lineEditTitle->text().trimmed();
+    job.program = program;
+    job.cores = ui->spinBoxProcs->isEnabled() ? ui->spinBoxProcs->value() : 1;
+    job.plan = planned.plan;
+    job.portal = m_loaded.identity();
+    QString error;
+    const qint64 id = m_jobs->start(job, &error);
+    if (id == 0) {
+        critical(error);
         return;
-    if (m_temp_dir && m_work_dir == m_temp_dir->path())
-        m_settled = false;
-    compute();
+    }
+    m_current = id;
+    m_job_note = planned.note;
+    m_loaded.ran();
+    enterRunningState();
 }
 
-bool MainWindow::enterRunningState()
+void MainWindow::enterRunningState()
 {
     ui->toolButtonChoose->setEnabled(false);
     // Results that are still being written are not sent.
     ui->toolButtonUpload->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));
     ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/stop.png")));
-    if (ui->tabWidget->indexOf(m_output_tab) >= 0)
-        ui->tabWidget->removeTab(ui->tabWidget->indexOf(m_output_tab));
-    QCoreApplication::processEvents();
-    // A stop confirmed meanwhile has made the window idle again, or a start from a later
-    // click has already taken over.
-    if (!isRunning() || m_timer->isActive())
-        return false;
+    ui->toolButtonStart->setEnabled(!isStopping());
+    if (ui->tabWidget->indexOf(m_output_tab) < 0)
+        ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
+    ui->tabWidget->setCurrentWidget(m_output_tab);
+    // The pane follows the job's output from its beginning.
+    m_pane->clear();
+    m_follower.reset();
     pushBusyCursor();
-    ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
-    ui->tabWidget->setCurrentIndex(1);
     m_timer->start(200);
-    m_job_clock.start();
     setStatus(QString());
     ui->labelLoader->show();
     m_loader->start();
-    return true;
 }
 
 void MainWindow::pushBusyCursor()
@@ -103,26 +130,26 @@ void MainWindow::popBusyCursor()
 
 void MainWindow::compute()
 {
-    m_runner->compute();
+    m_jobs->local()->runner()->compute();
 }
 
 void MainWindow::execute_d12(QString l_input_file, QString l_output_file, QString l_program)
 {
-    m_runner->execute(l_input_file, l_output_file,
-                      { QFileInfo(l_program).fileName(), l_program, {} },
-                      QStringLiteral("Unable to start the .d12 job: "));
+    m_jobs->local()->runner()->execute(l_input_file, l_output_file,
+                                       { QFileInfo(l_program).fileName(), l_program, {} },
+                                       QStringLiteral("Unable to start the .d12 job: "));
 }
 
 void MainWindow::execute_d3(QString l_input_file, QString l_output_file, QString l_program)
 {
-    m_runner->execute(l_input_file, l_output_file,
-                      { QFileInfo(l_program).fileName(), l_program, {} },
-                      QStringLiteral("Unable to start the .d3 job: "));
+    m_jobs->local()->runner()->execute(l_input_file, l_output_file,
+                                       { QFileInfo(l_program).fileName(), l_program, {} },
+                                       QStringLiteral("Unable to start the .d3 job: "));
 }
 
 void MainWindow::stepDone()
 {
-    m_runner->stepDone();
+    m_jobs->local()->runner()->stepDone();
 }
 
 void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
@@ -131,7 +158,7 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
     if (m_question)
         m_question->reject();
     stopJob();
-    const QString elapsed = elapsedText(m_job_clock.elapsed());
+    const QString elapsed = this->elapsed();
     switch (l_outcome.ending) {
     case JobRunner::Ending::Finished:
         setStatus(QStringLiteral("Finished in ") + elapsed);
@@ -148,6 +175,9 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
     case JobRunner::Ending::NoFort9:
         setStatus(QStringLiteral("Failed after %1: %2").arg(elapsed, l_outcome.reason));
         break;
+    case JobRunner::Ending::Unknown:
+        setStatus(QStringLiteral("The job %1").arg(l_outcome.reason));
+        break;
     }
     // A long run may have been left in the background.
     if (!isActiveWindow())
@@ -160,30 +190,32 @@ void MainWindow::updateProgress()
 {
     refreshOutput();
     // While stopping, the status says so until the end.
-    if (m_runner->isStopping())
+    if (isStopping())
         return;
-    const QString elapsed = elapsedText(m_job_clock.elapsed());
-    if (!m_job_note.isEmpty())
-        setStatus(m_job_note + QStringLiteral(", ") + elapsed);
+    const JobRunner *runner = m_jobs->local()->runner();
+    if (!m_jobs->local()->runs(m_current))
+        setStatus(QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed()));
+    else if (!m_job_note.isEmpty())
+        setStatus(m_job_note + QStringLiteral(", ") + elapsed());
     else
         setStatus(QStringLiteral("Step %1 of %2: %3, %4")
-                          .arg(m_runner->step())
-                          .arg(m_runner->stepCount())
-                          .arg(m_runner->program(), elapsed));
-    QCoreApplication::processEvents();
+                          .arg(runner->step())
+                          .arg(runner->stepCount())
+                          .arg(runner->program(), elapsed()));
 }
 
 void MainWindow::refreshOutput()
 {
-    if (!m_runner->outputFile().isEmpty())
-        m_pane->take(m_follower.poll(m_runner->outputFile()));
+    const Job *job = m_jobs->find(m_current);
+    if (job && !job->outputFile.isEmpty())
+        m_pane->take(m_follower.poll(job->outputFile));
 }
 
 void MainWindow::stopJob()
 {
     // Stopping a running job ends it, and its end brings the window back here.
     if (isRunning()) {
-        m_runner->stop();
+        m_jobs->stop(m_current);
         return;
     }
     m_timer->stop();
@@ -196,7 +228,7 @@ void MainWindow::stopJob()
     ui->toolButtonChoose->setEnabled(true);
     ui->toolButtonStart->setEnabled(true);
     ui->toolButtonStart->setText(QStringLiteral("Start"));
-    if (!m_identity.userToken.isEmpty())
+    if (m_loaded.isPortalJob())
         ui->toolButtonUpload->setEnabled(true);
     popBusyCursor();
 }
@@ -220,8 +252,10 @@ void MainWindow::requestStop()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A question that the job's end took away was never answered: the window stays. A job
-    // that is being stopped needs no question; closing kills what is left of it.
-    const bool stay = isRunning() && !m_runner->isStopping() && !confirmStop();
+    // that is being stopped needs no question; closing kills what is left of it. A job that an
+    // earlier launcher started is not this one's to end.
+    const JobRunner *runner = m_jobs->local()->runner();
+    const bool stay = runner->isRunning() && !runner->isStopping() && !confirmStop();
     if (stay || !releaseJobFolder()) {
         event->ignore();
         return;

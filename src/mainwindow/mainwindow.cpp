@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "job/jobmanager.h"
+#include "job/localbackend.h"
 #include "mainwindow/findbar.h"
 #include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
@@ -35,13 +37,13 @@ static void registerResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , m_runner(new JobRunner(this))
     , m_uploader(new Uploader(this))
 {
     registerResources();
     ui->setupUi(this);
     m_settings = new QSettings(SettingsKeys::Organization, SettingsKeys::Application);
     SettingsKeys::seedExecutableNames(*m_settings);
+    setUpJobs();
     connectControls();
     setUpOutputTab();
     setUpControls();
@@ -55,8 +57,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // Its steps end before their job folder goes.
-    delete m_runner;
+    // Its steps end before their job folder goes, without telling a window that is going.
+    m_jobs->disconnect(this);
+    delete m_jobs;
     popBusyCursor();
     delete ui;
     delete m_loader;
@@ -71,13 +74,24 @@ void MainWindow::connectControls()
     connect(ui->toolButtonStart, &QToolButton::clicked, this, &MainWindow::startJob);
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
-    connect(m_runner, &JobRunner::stepStarted, this, [this] { m_follower.reset(); });
-    // Start stays disabled until the stopped job has ended.
-    connect(m_runner, &JobRunner::stopping, this, [this] {
-        ui->toolButtonStart->setEnabled(false);
-        setStatus(QStringLiteral("Stopping %1...").arg(m_runner->program()));
+    connect(m_jobs, &JobManager::stepStarted, this, [this](qint64 id) {
+        if (id == m_current)
+            m_follower.reset();
     });
-    connect(m_runner, &JobRunner::jobEnded, this, &MainWindow::jobEnded);
+    // Start stays disabled until the stopped job has ended.
+    connect(m_jobs, &JobManager::jobStateChanged, this, [this](qint64 id, Jobs::State state) {
+        if (id != m_current || state != Jobs::State::Stopping)
+            return;
+        ui->toolButtonStart->setEnabled(false);
+        const QString program = m_jobs->local()->runs(id) ? m_jobs->local()->runner()->program()
+                                                          : m_jobs->find(id)->program;
+        setStatus(QStringLiteral("Stopping %1...").arg(program));
+    });
+    connect(m_jobs, &JobManager::jobEnded, this,
+            [this](qint64 id, const JobRunner::Outcome &outcome) {
+                if (id == m_current)
+                    jobEnded(outcome);
+            });
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }
 
@@ -235,7 +249,7 @@ void MainWindow::changeSettings()
 
 QUrl MainWindow::workdirUrl() const
 {
-    return QUrl::fromLocalFile(QFileInfo(m_input_file).absolutePath());
+    return QUrl::fromLocalFile(m_loaded.workDir());
 }
 
 void MainWindow::openWorkdir()

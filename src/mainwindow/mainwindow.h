@@ -3,12 +3,12 @@
 #define MAINWINDOW_H
 
 #include "job/jobrunner.h"
+#include "job/loadedjob.h"
 #include "job/outputfollower.h"
 #include "job/programcatalog.h"
 #include "portal/jobfileimporter.h"
 #include "portal/uploader.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QUrl>
@@ -16,13 +16,14 @@
 #include <memory>
 
 class FindBar;
+class JobManager;
+class JobsTab;
 class OutputPane;
 class QMimeData;
 class QMessageBox;
 class QProgressDialog;
 class QMovie;
 class QSettings;
-class QTemporaryDir;
 class QTimer;
 
 namespace Ui {
@@ -90,12 +91,16 @@ private:
     void rememberFile(const QString &l_path);
     void zoomPanes(int l_steps);
 
+    void setUpJobs();
     bool isRunning() const;
+    bool isStopping() const;
     bool confirmStop();
     void requestStop();
-    bool enterRunningState();
+    void enterRunningState();
     void jobEnded(const JobRunner::Outcome &l_outcome);
+    void loadJob(qint64 l_id);
     void setStatus(const QString &l_text);
+    QString elapsed() const;
     void pushBusyCursor();
     void popBusyCursor();
     void refreshOutput();
@@ -105,30 +110,26 @@ private:
     bool keepJobFolder();
     void critical(const QString &l_text, const QString &l_details = QString());
 
-    QString m_input_file;
-    PortalIdentity m_identity;
+    // The deck shown, with its portal job, and the job of this window: the last one started
+    // here or picked in the Jobs tab.
+    LoadedJob m_loaded;
+    qint64 m_current = 0;
     QMovie *m_loader = nullptr;
     QWidget *m_output_tab = nullptr;
     QSettings *m_settings = nullptr;
     QTimer *m_timer = nullptr;
     Ui::MainWindow *ui = nullptr;
-    std::unique_ptr<QTemporaryDir> m_temp_dir;
-    QString m_work_dir;
-    bool m_flag_d3 = false;
 
-    JobRunner *m_runner = nullptr;
+    JobManager *m_jobs = nullptr;
+    JobsTab *m_jobs_tab = nullptr;
     Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
     OutputPane *m_pane = nullptr;
     FindBar *m_find_bar = nullptr;
-    QElapsedTimer m_job_clock;
     QPointer<QMessageBox> m_question;
     // Said while the job runs: a parallel build that is not installed runs serially.
     QString m_job_note;
     QPointer<QProgressDialog> m_progress;
-    // The job folder holds nothing that is not on the portal: nothing ran in it since its
-    // import or since its last successful upload.
-    bool m_settled = true;
     bool m_busy_cursor = false;
     bool m_startup_question_queued = false;
 };

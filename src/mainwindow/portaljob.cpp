@@ -31,11 +31,7 @@ void MainWindow::importJobFile(const QString &l_path)
 
 void MainWindow::adoptJob(ImportedJob &&l_job)
 {
-    m_temp_dir = std::move(l_job.folder);
-    m_settled = true;
-    m_work_dir = m_temp_dir->path();
-    m_identity = l_job.identity;
-    m_flag_d3 = l_job.flagD3;
+    m_loaded = LoadedJob(l_job.deck, l_job.identity, std::move(l_job.folder));
     ui->toolButtonUpload->setEnabled(false);
     ui->lineEditTitle->setText(l_job.title);
     loadInputFile(l_job.deck);
@@ -47,13 +43,12 @@ void MainWindow::adoptJob(ImportedJob &&l_job)
 
 bool MainWindow::releaseJobFolder()
 {
-    if (!m_temp_dir || m_settled)
+    if (!m_loaded.releaseMustAsk())
         return true;
-    const QString path = m_temp_dir->path();
     QMessageBox question(
             QMessageBox::Warning, windowTitle(),
             QStringLiteral("The job folder %1 holds results that have not been uploaded.")
-                    .arg(path),
+                    .arg(m_loaded.workDir()),
             QMessageBox::Discard | QMessageBox::Cancel, this);
     QPushButton *keep = question.addButton(tr("Keep folder"), QMessageBox::AcceptRole);
     question.setDefaultButton(keep);
@@ -66,15 +61,13 @@ bool MainWindow::releaseJobFolder()
 bool MainWindow::keepJobFolder()
 {
     // The system empties its temporary folder: the results go somewhere lasting.
-    const QString path = m_temp_dir->path();
+    const QString path = m_loaded.workDir();
     const QString jobs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
             + QStringLiteral("/MOLTRA jobs/");
     QDir().mkpath(jobs);
-    const QString name
-            = m_identity.jobId > 0 ? QString::number(m_identity.jobId) : QFileInfo(path).fileName();
-    const QString target
-            = QFileDialog::getSaveFileName(this, tr("Keep the job folder as"), jobs + name,
-                                           QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString target = QFileDialog::getSaveFileName(this, tr("Keep the job folder as"),
+                                                        jobs + m_loaded.keptName(), QString(),
+                                                        nullptr, QFileDialog::DontConfirmOverwrite);
     if (target.isEmpty())
         return false;
     QString error;
@@ -82,7 +75,7 @@ bool MainWindow::keepJobFolder()
         critical(tr("The job folder could not be moved: %1.\nIt stays at %2.").arg(error, path));
         return false;
     }
-    m_temp_dir->setAutoRemove(false);
+    m_loaded.kept(target);
     QMessageBox::information(this, windowTitle(),
                              QStringLiteral("The job folder is kept: %1").arg(target));
     return true;
@@ -128,7 +121,7 @@ void MainWindow::uploadOutput()
     shown->start(100);
     m_progress->show();
     setStatus(QStringLiteral("Uploading to Farbo..."));
-    m_uploader->upload(m_work_dir, m_identity);
+    m_uploader->upload(m_loaded.workDir(), m_loaded.identity());
 }
 
 void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
@@ -142,11 +135,11 @@ void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
         m_progress->hide();
         m_progress->deleteLater();
     }
-    ui->toolButtonUpload->setEnabled(!m_identity.userToken.isEmpty() && !isRunning());
+    ui->toolButtonUpload->setEnabled(m_loaded.isPortalJob() && !isRunning());
     if (l_outcome.cancelled) {
         setStatus(QStringLiteral("Upload cancelled"));
     } else if (l_outcome.success) {
-        m_settled = true;
+        m_loaded.uploaded();
         setStatus(QStringLiteral("Uploaded to Farbo"));
         QMessageBox::information(this, windowTitle(), l_outcome.message);
     } else {

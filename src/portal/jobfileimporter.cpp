@@ -80,13 +80,13 @@ ImportedJob import(const QString &path)
     const QString dir = folder->path();
     const QJsonObject job = QJsonDocument::fromJson(jobFile.readAll()).object();
     const QString inputName = text(job, "input_file_name");
-    imported.flagD3 = job.value(QLatin1String("flag_d3")).toBool();
+    const bool flagD3 = job.value(QLatin1String("flag_d3")).toBool();
     if (!writeJobFile(dir, inputName, text(job, "input_file_content")))
         imported.error = QStringLiteral("Unable to create input file");
     else if (job.value(QLatin1String("flag_f34")).toBool()
              && !writeJobFile(dir, QStringLiteral("fort.34"), text(job, "f34_file_content")))
         imported.error = QStringLiteral("Unable to create f34 file");
-    else if (imported.flagD3
+    else if (flagD3
              && !writeJobFile(dir, text(job, "d12_file_name"), text(job, "d12_file_content")))
         imported.error = QStringLiteral("Unable to create d12 file");
     if (!imported.ok())

@@ -2,19 +2,13 @@
 #ifndef JOBFILEIMPORTER_H
 #define JOBFILEIMPORTER_H
 
+#include "job/portalidentity.h"
+
 #include <QString>
 
 #include <memory>
 
 class QTemporaryDir;
-
-// Who sent a job from the portal, and which of the portal's jobs it is.
-struct PortalIdentity
-{
-    int userId = 0;
-    QString userToken;
-    int jobId = 0;
-};
 
 // A portal job file unpacked into a job folder of its own, or why it could not be.
 struct ImportedJob
@@ -25,7 +19,6 @@ struct ImportedJob
     // Empty when the job file's program code selects none.
     QString program;
     int cores = 0;
-    bool flagD3 = false;
     PortalIdentity identity;
     QString error;
 

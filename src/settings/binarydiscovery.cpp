@@ -54,7 +54,7 @@ void DialogSettings::checkBinaries()
         QString state = NotAvailable;
         if (!program.deckSuffix.isEmpty() && (!program.parallel || parallelBuildsRun())) {
             const QString path = directory + QLatin1Char('/')
-                    + SettingsKeys::stringValue(*m_settings, program.binaryKey())
+                    + SettingsKeys::stringValue(*m_settings, SettingsKeys::binaryKey(program.name))
                     + executableSuffix();
             // Existence alone counts: whatever stands at that path is taken for the executable.
             state = QFileInfo::exists(path) ? Found : NotFound;

@@ -10,8 +10,8 @@ namespace SettingsKeys {
 void seedExecutableNames(QSettings &settings)
 {
     for (const Program &program : ProgramCatalog::programs()) {
-        if (stringValue(settings, program.binaryKey()).isEmpty())
-            settings.setValue(program.binaryKey(), program.name);
+        if (stringValue(settings, binaryKey(program.name)).isEmpty())
+            settings.setValue(binaryKey(program.name), program.name);
     }
 }
 
@@ -23,6 +23,18 @@ QString stringValue(const QSettings &settings, const QString &key)
     else if (key == MpiCoresOption)
         fallback = QStringLiteral("-n");
     return settings.value(key, fallback).toString();
+}
+
+PackageConfig packageConfig(const QSettings &settings)
+{
+    PackageConfig config;
+    config.packageDir = stringValue(settings, MoltraDir);
+    for (const Program &program : ProgramCatalog::programs())
+        config.executables.insert(program.name, stringValue(settings, binaryKey(program.name)));
+    config.mpiLauncher = stringValue(settings, MpiLauncher);
+    config.mpiArguments = stringValue(settings, MpiArguments);
+    config.mpiCoresOption = stringValue(settings, MpiCoresOption);
+    return config;
 }
 
 }

@@ -2,6 +2,8 @@
 #ifndef SETTINGSKEYS_H
 #define SETTINGSKEYS_H
 
+#include "job/packageconfig.h"
+
 #include <QString>
 
 class QSettings;
@@ -23,11 +25,20 @@ inline const QString MpiLauncher = QStringLiteral("mpiLauncher");
 inline const QString MpiArguments = QStringLiteral("mpiArguments");
 inline const QString MpiCoresOption = QStringLiteral("mpiCoresOption");
 
+// The key holding the executable's name of a build, e.g. "PmoltraBinary".
+inline QString binaryKey(const QString &programName)
+{
+    return programName + QStringLiteral("Binary");
+}
+
 // Writes the bare program name into every executable key that is absent or empty.
 void seedExecutableNames(QSettings &settings);
 
 // A key's value as a string; absent keys read as empty, the MPI keys as their defaults.
 QString stringValue(const QSettings &settings, const QString &key);
+
+// What a job needs of the settings.
+PackageConfig packageConfig(const QSettings &settings);
 
 }
 

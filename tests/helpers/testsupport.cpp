@@ -21,6 +21,7 @@ IsolatedEnvironment::IsolatedEnvironment()
     // The documents folder and everything else under the home folder: the test's own.
     qputenv("HOME", QFile::encodeName(m_root.path()));
     qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_DATA_HOME");
 }
 
 QSettings launcherSettings()

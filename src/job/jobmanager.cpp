@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "job/jobmanager.h"
+
+#include "job/jobledger.h"
+#include "job/localbackend.h"
+#include "job/processgroups.h"
+
+#include <algorithm>
+
+namespace {
+
+Jobs::State stateOf(JobRunner::Ending ending)
+{
+    switch (ending) {
+    case JobRunner::Ending::Finished:
+        return Jobs::State::Finished;
+    case JobRunner::Ending::Failed:
+    case JobRunner::Ending::NoFort9:
+    case JobRunner::Ending::FailedToStart:
+        return Jobs::State::Failed;
+    case JobRunner::Ending::Stopped:
+        return Jobs::State::Stopped;
+    case JobRunner::Ending::Unknown:
+        break;
+    }
+    return Jobs::State::Lost;
+}
+
+}
+
+JobManager::JobManager(const QString &ledgerPath, QObject *parent)
+    : QObject(parent)
+    , m_local(new LocalBackend(this))
+{
+    connectBackend(m_local);
+    if (ledgerPath.isEmpty())
+        return;
+    m_ledger = std::make_unique<JobLedger>(ledgerPath);
+    // A ledger unusable from the start is told by ledgerProblem().
+    m_ledger_failed = !m_ledger->isOpen();
+    QList<Job> jobs = m_ledger->load();
+    std::reverse(jobs.begin(), jobs.end());
+    takeOver(jobs);
+}
+
+JobManager::~JobManager()
+{
+    // The runner kills what is left of its job as it goes: the job was stopped, not lost.
+    for (const Job &job : std::as_const(m_jobs)) {
+        if (!m_local->runs(job.id))
+            continue;
+        change(job.id, [](Job &closed) {
+            closed.reason = QStringLiteral("the launcher was closed while it ran");
+            closed.ended = QDateTime::currentDateTime();
+        });
+        move(job.id, Jobs::State::Stopped);
+        break;
+    }
+}
+
+QString JobManager::ledgerProblem() const
+{
+    return m_ledger ? m_ledger->problem() : QString();
+}
+
+void JobManager::connectBackend(JobBackend *backend)
+{
+    connect(backend, &JobBackend::stepStarted, this,
+            [this](qint64 id, int step, const QString &output) {
+                change(id, [&output](Job &job) {
+                    job.outputFile = output;
+                    job.errorFile = JobRunner::errorFileOf(output);
+                });
+                Q_EMIT stepStarted(id, step, output);
+            });
+    connect(backend, &JobBackend::groupStarted, this, [this](qint64 id, qint64 group) {
+        change(id, [group](Job &job) {
+            job.processGroup = group;
+            job.bootId = ProcessGroups::bootId();
+        });
+    });
+    connect(backend, &JobBackend::stopping, this,
+            [this](qint64 id) { move(id, Jobs::State::Stopping); });
+    connect(backend, &JobBackend::ended, this,
+            [this](qint64 id, const JobRunner::Outcome &outcome) {
+                const int index = indexOf(id);
+                if (index < 0)
+                    return;
+                Job &job = m_jobs[index];
+                job.exitCode = outcome.exitCode;
+                job.signal = outcome.signal;
+                job.reason = outcome.reason;
+                job.ended = QDateTime::currentDateTime();
+                move(id, stateOf(outcome.ending));
+                Q_EMIT jobEnded(id, outcome);
+            });
+}
+
+void JobManager::takeOver(QList<Job> jobs)
+{
+    m_jobs = std::move(jobs);
+    const QString boot = ProcessGroups::bootId();
+    for (const Job &job : std::as_const(m_jobs)) {
+        m_last_id = qMax(m_last_id, job.id);
+        const bool local = job.where == Jobs::thisComputer();
+        if (!local || (job.state != Jobs::State::Running && job.state != Jobs::State::Stopping))
+            continue;
+        // A group of an earlier boot, or none, runs nothing of the job any more.
+        if (job.bootId != boot || !ProcessGroups::alive(job.processGroup)) {
+            change(job.id, [](Job &lost) { lost.reason = lostReason(); });
+            move(job.id, Jobs::State::Lost);
+            continue;
+        }
+        m_local->watch(job);
+        if (job.state == Jobs::State::Stopping)
+            m_local->stop(job);
+    }
+}
+
+const Job *JobManager::find(qint64 id) const
+{
+    const int index = indexOf(id);
+    return index < 0 ? nullptr : &m_jobs.at(index);
+}
+
+int JobManager::indexOf(qint64 id) const
+{
+    for (int index = m_jobs.size() - 1; index >= 0; --index) {
+        if (m_jobs.at(index).id == id)
+            return index;
+    }
+    return -1;
+}
+
+qint64 JobManager::start(Job job, QString *error)
+{
+    job.state = Jobs::State::Running;
+    job.started = QDateTime::currentDateTime();
+    job.outputFile = job.plan.output;
+    job.errorFile = JobRunner::errorFileOf(job.plan.output);
+    // A job runs whether or not the ledger takes it.
+    if (!m_ledger || !m_ledger->record(job))
+        job.id = m_last_id + 1;
+    checkLedger();
+    m_last_id = qMax(m_last_id, job.id);
+    m_jobs.append(job);
+    if (!m_local->start(job, error)) {
+        m_jobs.removeLast();
+        if (m_ledger)
+            m_ledger->remove(job.id);
+        return 0;
+    }
+    Q_EMIT jobAdded(job.id);
+    return job.id;
+}
+
+void JobManager::stop(qint64 id)
+{
+    const Job *job = find(id);
+    if (job && Jobs::isActive(job->state))
+        m_local->stop(*job);
+}
+
+bool JobManager::remove(qint64 id)
+{
+    const int index = indexOf(id);
+    if (index < 0 || Jobs::isActive(m_jobs.at(index).state))
+        return false;
+    if (m_ledger && m_ledger->isOpen())
+        m_ledger->remove(id);
+    checkLedger();
+    m_jobs.removeAt(index);
+    Q_EMIT jobRemoved(id);
+    return true;
+}
+
+void JobManager::move(qint64 id, Jobs::State to)
+{
+    const int index = indexOf(id);
+    if (index < 0 || !Jobs::canMove(m_jobs.at(index).state, to))
+        return;
+    m_jobs[index].state = to;
+    if (m_ledger)
+        m_ledger->update(m_jobs.at(index));
+    checkLedger();
+    Q_EMIT jobStateChanged(id, to);
+    Q_EMIT jobChanged(id);
+}
+
+void JobManager::change(qint64 id, const std::function<void(Job &)> &edit)
+{
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    edit(m_jobs[index]);
+    if (m_ledger)
+        m_ledger->update(m_jobs.at(index));
+    checkLedger();
+    Q_EMIT jobChanged(id);
+}
+
+void JobManager::checkLedger()
+{
+    if (!m_ledger || m_ledger_failed || m_ledger->isOpen())
+        return;
+    m_ledger_failed = true;
+    Q_EMIT ledgerFailed(m_ledger->problem());
+}

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#ifndef JOBMANAGER_H
+#define JOBMANAGER_H
+
+#include "job/job.h"
+
+#include <QList>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class JobLedger;
+class LocalBackend;
+
+// Owns the jobs, the backends that run them and the ledger that remembers them. Every change
+// of a job's state goes through here, is recorded and is told.
+class JobManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Said of a job that ran while no launcher watched it.
+    static QString lostReason() { return QStringLiteral("the launcher ended while it ran"); }
+
+    // An empty ledger path keeps the jobs of this session only.
+    explicit JobManager(const QString &ledgerPath, QObject *parent = nullptr);
+    ~JobManager() override;
+
+    // Why the ledger is not used, or what was done to it; empty when all is well.
+    QString ledgerProblem() const;
+    // Oldest first.
+    const QList<Job> &jobs() const { return m_jobs; }
+    const Job *find(qint64 id) const;
+    LocalBackend *local() const { return m_local; }
+
+    // Records the job and starts it; gives its id, or 0 and why it could not start.
+    qint64 start(Job job, QString *error);
+    void stop(qint64 id);
+    // Forgets an ended job: its files stay.
+    bool remove(qint64 id);
+
+Q_SIGNALS:
+    void jobAdded(qint64 id);
+    void jobChanged(qint64 id);
+    void jobStateChanged(qint64 id, Jobs::State state);
+    void stepStarted(qint64 id, int step, const QString &outputFile);
+    void jobEnded(qint64 id, const JobRunner::Outcome &outcome);
+    void jobRemoved(qint64 id);
+    // Once, when the ledger stops being usable while the launcher runs.
+    void ledgerFailed(const QString &problem);
+
+private:
+    int indexOf(qint64 id) const;
+    void takeOver(QList<Job> jobs);
+    // The one place where a job's state changes.
+    void move(qint64 id, Jobs::State to);
+    void change(qint64 id, const std::function<void(Job &)> &edit);
+    // Tells once that the ledger stopped taking jobs.
+    void checkLedger();
+    void connectBackend(class JobBackend *backend);
+
+    std::unique_ptr<JobLedger> m_ledger;
+    bool m_ledger_failed = false;
+    LocalBackend *m_local = nullptr;
+    QList<Job> m_jobs;
+    qint64 m_last_id = 0;
+};
+
+#endif

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mainwindow/mainwindow.h"
+
+#include "job/jobmanager.h"
+#include "mainwindow/jobstab.h"
+#include "ui_mainwindow.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+
+void MainWindow::setUpJobs()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    m_jobs = new JobManager(data + QStringLiteral("/jobs.sqlite"), this);
+    m_jobs_tab = new JobsTab(ui->tableViewJobs, m_jobs, this);
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
+        if (ui->tabWidget->currentWidget() == ui->tabJobs)
+            m_jobs_tab->fill();
+    });
+    connect(m_jobs_tab, &JobsTab::loadRequested, this, &MainWindow::loadJob);
+    connect(m_jobs_tab, &JobsTab::runAgainRequested, this, [this](qint64 id) {
+        loadJob(id);
+        const Job *job = m_jobs->find(id);
+        if (m_current == id && job && !Jobs::isActive(job->state))
+            startJob();
+    });
+    connect(m_jobs_tab, &JobsTab::stopRequested, this, [this](qint64 id) {
+        const Job *job = m_jobs->find(id);
+        if (job && job->state != Jobs::State::Stopping && confirmStop())
+            m_jobs->stop(id);
+    });
+    connect(m_jobs_tab, &JobsTab::failed, this, [this](const QString &text) { critical(text); });
+    connect(m_jobs, &JobManager::ledgerFailed, this, &MainWindow::setStatus);
+    // Said once: the launcher works on without its list of jobs.
+    if (!m_jobs->ledgerProblem().isEmpty())
+        QTimer::singleShot(0, this, [this] { setStatus(m_jobs->ledgerProblem()); });
+}
+
+void MainWindow::loadJob(qint64 l_id)
+{
+    const Job *job = m_jobs->find(l_id);
+    if (!job)
+        return;
+    if (l_id == m_current && isRunning()) {
+        ui->tabWidget->setCurrentWidget(m_output_tab);
+        return;
+    }
+    if (isRunning()) {
+        setStatus(tr("A job is running: stop it before loading another."));
+        return;
+    }
+    if (!QFileInfo::exists(job->deck)) {
+        critical(tr("The input file %1 is not there any more.").arg(job->deck));
+        return;
+    }
+    if (!releaseJobFolder())
+        return;
+    // A portal job whose folder is still there is that job again, and can be uploaded.
+    m_loaded = job->portal.isPortalJob() ? LoadedJob(job->deck, job->portal) : LoadedJob(job->deck);
+    m_current = l_id;
+    const QString program = job->program;
+    const int cores = job->cores;
+    const bool active = Jobs::isActive(job->state);
+    loadInputFile(job->deck);
+    ui->lineEditTitle->setText(job->title);
+    ui->comboBoxProgram->setCurrentText(program);
+    if (ui->spinBoxProcs->isEnabled())
+        ui->spinBoxProcs->setValue(cores);
+    ui->toolButtonUpload->setEnabled(m_loaded.isPortalJob() && !active);
+    // The earlier output of the job's own program.
+    showDeckOutput();
+    // A job an earlier launcher left running is followed as if started here.
+    if (active) {
+        enterRunningState();
+    } else if (ui->tabWidget->indexOf(m_output_tab) >= 0) {
+        ui->tabWidget->setCurrentWidget(m_output_tab);
+    }
+}

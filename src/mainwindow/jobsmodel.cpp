@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mainwindow/jobsmodel.h"
+
+#include "job/jobmanager.h"
+
+#include <QLocale>
+#include <QTimer>
+
+namespace {
+
+QString durationText(qint64 seconds)
+{
+    if (seconds < 3600)
+        return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Unknown for a job that was lost, and for one that never started.
+qint64 durationOf(const Job &job)
+{
+    if (!job.started.isValid())
+        return -1;
+    if (Jobs::isActive(job.state))
+        return job.started.secsTo(QDateTime::currentDateTime());
+    return job.ended.isValid() ? job.started.secsTo(job.ended) : -1;
+}
+
+QString outcomeOf(const Job &job)
+{
+    if (!job.reason.isEmpty())
+        return job.reason;
+    if (Jobs::isActive(job.state))
+        return QString();
+    if (job.signal > 0)
+        return QStringLiteral("killed by signal %1").arg(job.signal);
+    if (job.exitCode >= 0)
+        return QStringLiteral("exit code %1").arg(job.exitCode);
+    return QString();
+}
+
+}
+
+JobsModel::JobsModel(JobManager *jobs, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_jobs(jobs)
+    , m_clock(new QTimer(this))
+{
+    connect(jobs, &JobManager::jobAdded, this, [this] {
+        const int row = int(m_jobs->jobs().size()) - 1;
+        beginInsertRows(QModelIndex(), row, row);
+        endInsertRows();
+        m_clock->start(1000);
+    });
+    connect(jobs, &JobManager::jobChanged, this, &JobsModel::changed);
+    // Rare: the rows are read again.
+    connect(jobs, &JobManager::jobRemoved, this, [this] {
+        beginResetModel();
+        endResetModel();
+    });
+    connect(m_clock, &QTimer::timeout, this, &JobsModel::tick);
+    m_clock->start(1000);
+}
+
+int JobsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_jobs->jobs().size());
+}
+
+int JobsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant JobsModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return QVariant();
+    const Job &job = m_jobs->jobs().at(index.row());
+    if (role == IdRole)
+        return job.id;
+    if (role == Qt::TextAlignmentRole && (index.column() == Cores || index.column() == Duration))
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != SortRole && role != Qt::ToolTipRole)
+        return QVariant();
+    const bool sorting = role == SortRole;
+    switch (index.column()) {
+    case State:
+        return Jobs::stateName(job.state);
+    case Title:
+        return job.title;
+    case Program:
+        return job.program;
+    case Cores:
+        return job.cores;
+    case Where:
+        return job.where == Jobs::thisComputer() ? tr("This computer") : job.where;
+    case Started:
+        if (sorting)
+            return job.started;
+        return QLocale().toString(job.started, QLocale::ShortFormat);
+    case Duration: {
+        const qint64 seconds = durationOf(job);
+        if (sorting)
+            return seconds;
+        return seconds < 0 ? QString() : durationText(seconds);
+    }
+    case Outcome:
+        return outcomeOf(job);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant JobsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    static const QStringList titles{ tr("State"), tr("Title"),   tr("Program"),  tr("Cores"),
+                                     tr("Where"), tr("Started"), tr("Duration"), tr("Outcome") };
+    return titles.value(section);
+}
+
+void JobsModel::changed(qint64 id)
+{
+    const QList<Job> &jobs = m_jobs->jobs();
+    for (int row = int(jobs.size()) - 1; row >= 0; --row) {
+        if (jobs.at(row).id == id) {
+            Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+            return;
+        }
+    }
+}
+
+void JobsModel::tick()
+{
+    bool active = false;
+    const QList<Job> &jobs = m_jobs->jobs();
+    for (int row = 0; row < jobs.size(); ++row) {
+        if (Jobs::isActive(jobs.at(row).state)) {
+            active = true;
+            Q_EMIT dataChanged(index(row, Duration), index(row, Duration));
+        }
+    }
+    // Nothing counts while no job runs.
+    if (!active)
+        m_clock->stop();
+}
