@@ -53,10 +53,9 @@ void TestJob::init()
 
 void TestJob::standIn(const QString &name, const QByteArray &body)
 {
-    writeScript(m_dir + u"/package/"_s + name,
-                "rec='" + QFile::encodeName(m_dir + u'/' + name)
-                        + "'\necho $$ > \"$rec.pid\"\n{ echo $# $(pwd); cat; } >> \"$rec.log\"\n"
-                        + body);
+    writeStandIn(m_dir, name,
+                 "{ echo $# $(pwd); cat; } >> '" + QFile::encodeName(m_dir + u'/' + name)
+                         + ".log'\n" + body);
 }
 
 PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)

@@ -67,11 +67,7 @@ private:
     QString jobFile(const QString &name, const QJsonObject &more = {});
     // Clicks Start and, unless told not to, waits until the window is idle again.
     void start(bool wait = true);
-    void standIn(const QByteArray &body)
-    {
-        writeScript(m_dir + u"/package/moltra"_s,
-                    "echo $$ > '" + QFile::encodeName(m_dir) + "/moltra.pid'\n" + body);
-    }
+    void standIn(const QByteArray &body) { writeStandIn(m_dir, u"moltra"_s, body); }
     // The status line, with its elapsed time written as "m:ss".
     QString status() const
     {

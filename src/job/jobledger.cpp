@@ -95,7 +95,12 @@ bool JobLedger::open()
         return false;
     }
     // Several launchers may use the file at once: readers then do not wait for a writer.
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"))
+    // Asked first: changing it takes a lock that another launcher's write would hold up.
+    QSqlQuery mode(QSqlDatabase::database(m_connection, false));
+    const bool wal = mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next()
+            && mode.value(0).toString() == QLatin1String("wal");
+    mode.finish();
+    if ((!wal && !exec(QStringLiteral("PRAGMA journal_mode=WAL")))
         || !exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
         return false;
     return migrate(found);

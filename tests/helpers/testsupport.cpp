@@ -45,6 +45,13 @@ QString writeScript(const QString &path, const QByteArray &body)
     return path;
 }
 
+QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body)
+{
+    return writeScript(dir + QStringLiteral("/package/") + name,
+                       "echo $$ > '" + QFile::encodeName(dir + QLatin1Char('/') + name) + ".pid'\n"
+                               + body);
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

@@ -29,6 +29,9 @@ QString writeFile(const QString &path, const QByteArray &content);
 // Writes an executable script that stands in for one of the package's programs: a shell
 // script unless the body names its own interpreter.
 QString writeScript(const QString &path, const QByteArray &body);
+// Writes <dir>/package/<name>, a stand-in for one of the package's programs that puts its
+// process id into <dir>/<name>.pid and then runs the body.
+QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body);
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
 // Waits until the file holds a process id, and returns it.
