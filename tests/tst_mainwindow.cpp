@@ -18,6 +18,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <QTableView>
 #include <QToolButton>
 #include <QtTest>
 
@@ -55,6 +57,7 @@ private Q_SLOTS:
     void outputPaneFollowsOnlyAtTheEnd();
     void stopBeforeTheFirstStep();
     void commandLineDeckAndItsFolder();
+    void jobsListedAcrossWindows();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
 
@@ -90,6 +93,8 @@ void TestMainWindow::init()
         trustTestAuthority();
     m_dir = m_env.path() + u"/round %1"_s.arg(++round);
     QVERIFY(QDir().mkpath(m_dir + u"/package"_s));
+    // Each round's own list of jobs.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir + u"/data"_s));
     launcherSettings().clear();
     launcherSettings().setValue(u"moltraDir"_s, m_dir + u"/package"_s);
     m_answerer = std::make_unique<ModalAnswerer>();
@@ -469,6 +474,47 @@ void TestMainWindow::commandLineDeckAndItsFolder()
     child("toolButtonOpenWorkdir")->click();
     qputenv("PATH", path);
     QCOMPARE(m_answerer->shown, QStringList{ u"Unable to open the folder "_s + folder });
+}
+
+void TestMainWindow::jobsListedAcrossWindows()
+{
+    standIn("cat\n");
+    openDeck();
+    start();
+    m_window->openFile(writeFile(m_dir + u"/si/si.d12"_s, "silicon\n"));
+    start();
+    const auto jobs = [this] {
+        child<QTabWidget>("tabWidget")->setCurrentWidget(child<QWidget>("tabJobs"));
+        return child<QTableView>("tableViewJobs");
+    };
+    const auto row = [&jobs](int row) {
+        QStringList cells;
+        for (int column = 0; column < jobs()->model()->columnCount(); ++column)
+            cells << jobs()->model()->index(row, column).data().toString();
+        return cells.join(u'|').replace(QRegularExpression(u"\\|[^|]*\\d:\\d\\d[^|]*"_s), u"|t"_s);
+    };
+    // Newest first, in the next window as well.
+    m_window = std::make_unique<MainWindow>();
+    QCOMPARE(jobs()->model()->rowCount(), 2);
+    QCOMPARE(row(0), u"Finished|silicon|moltra|1|This computer|t|t|exit code 0"_s);
+    QCOMPARE(row(1).section(u'|', 1, 1), u"deck"_s);
+
+    // Enter loads the job's deck and shows its output.
+    jobs()->setCurrentIndex(jobs()->model()->index(1, 0));
+    QTest::keyClick(jobs(), Qt::Key_Return);
+    QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), m_dir);
+    QTRY_COMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"deck\n"_s);
+
+    // A list that cannot be kept is said in the status line; jobs run all the same.
+    m_window.reset();
+    const QString ledger
+            = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/jobs.sqlite"_s;
+    QVERIFY(QFile::remove(ledger) && QDir().mkpath(ledger));
+    m_window = std::make_unique<MainWindow>();
+    QTRY_VERIFY2(status().contains(u"is a folder"_s), qPrintable(status()));
+    openDeck();
+    start();
+    QCOMPARE(row(0).section(u'|', 0, 0), u"Finished"_s);
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()
