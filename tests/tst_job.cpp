@@ -54,8 +54,8 @@ void TestJob::init()
 void TestJob::standIn(const QString &name, const QByteArray &body)
 {
     writeStandIn(m_dir, name,
-                 "{ echo $# $(pwd); cat; } >> '" + QFile::encodeName(m_dir + u'/' + name)
-                         + ".log'\n" + body);
+                 "rec='" + QFile::encodeName(m_dir + u'/' + name)
+                         + "'\n{ echo $# $(pwd); cat; } >> \"$rec.log\"\n" + body);
 }
 
 PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)

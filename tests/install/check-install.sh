@@ -38,6 +38,9 @@ deb=$(ls "$work"/package/*.deb)
 dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed 's|^\./usr/||' | sort > "$work/packaged.txt"
 diff -u "$source_dir/tests/install/expected-files.txt" "$work/packaged.txt" \
     || fail "the package does not hold the expected files"
+# The SQLite driver is a plugin: nothing the libraries link says that it is needed.
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6sql6-sqlite' \
+    || fail "the package does not depend on the SQLite driver"
 lintian "$deb" 2>/dev/null | tee "$work/lintian.txt"
 ! grep -q '^E:' "$work/lintian.txt" || fail "lintian reports errors"
 echo "install checks passed"
