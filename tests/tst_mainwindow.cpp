@@ -158,40 +158,24 @@ void TestMainWindow::startupQuestionComesOnce()
 
 void TestMainWindow::settingsDialog_data()
 {
-    QTest::addColumn<int>("button");
-    QTest::newRow("OK by Enter stores") << int(QDialogButtonBox::Ok);
-    QTest::newRow("Cancel stores nothing") << int(QDialogButtonBox::Cancel);
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("OK stores") << true;
+    QTest::newRow("Cancel stores nothing") << false;
 }
 
 void TestMainWindow::settingsDialog()
 {
-    QFETCH(int, button);
+    QFETCH(bool, confirmed);
     const QString chosen = m_dir + u"/other package"_s;
-    writeScript(chosen + u"/evalix"_s, "exit 0\n");
-    writeScript(chosen + u"/Pmoltra"_s, "exit 0\n");
-    QStringList labels;
     m_answerer->act([&](QWidget *widget) {
         auto *dialog = qobject_cast<DialogSettings *>(widget);
         dialog->setDirectory(chosen);
         dialog->findChild<QLineEdit *>(u"editMpiLauncher"_s)->setText(u"sh"_s);
-        for (const char *name :
-             { "labelMoltra", "labelEvalix", "labelPmoltra", "labelMpiLauncher" })
-            labels << dialog->findChild<QLabel *>(QLatin1String(name))->text().section(u'>', 1, 1);
-        // Enter on "Change...", focused as after choosing a folder, confirms the dialog.
-        auto *change = dialog->findChild<QPushButton *>(u"buttonChangeMoltraDir"_s);
-        change->setFocus();
-        if (button == QDialogButtonBox::Ok)
-            QTest::keyClick(change, Qt::Key_Return);
-        else
-            dialog->findChild<QDialogButtonBox *>()
-                    ->button(QDialogButtonBox::StandardButton(button))
-                    ->click();
+        confirmed ? dialog->accept() : dialog->reject();
     });
     m_window->changeSettings();
-    QCOMPARE(labels.join(u' '), u"Not found!</font Found!</font Found!</font Found!</font"_s);
-    const bool ok = button == QDialogButtonBox::Ok;
-    QCOMPARE(launcherSettings().value(u"moltraDir"_s), ok ? chosen : m_dir + u"/package"_s);
-    QCOMPARE(launcherSettings().value(u"mpiLauncher"_s), ok ? u"sh"_s : QVariant());
+    QCOMPARE(launcherSettings().value(u"moltraDir"_s), confirmed ? chosen : m_dir + u"/package"_s);
+    QCOMPARE(launcherSettings().value(u"mpiLauncher"_s), confirmed ? u"sh"_s : QVariant());
 }
 
 void TestMainWindow::refusedChoicesChangeNothing_data()
