@@ -189,11 +189,10 @@ void TestLedger::olderLayoutMigrated()
                 u"CREATE TABLE jobs (id INTEGER PRIMARY KEY AUTOINCREMENT, deck TEXT, "
                 "work_dir TEXT, title TEXT, program TEXT, cores INTEGER, portal_user INTEGER, "
                 "portal_token TEXT, portal_job INTEGER, location TEXT, state TEXT, "
-                "exit_code INTEGER, signal INTEGER, reason TEXT, started TEXT, ended TEXT, "
+                "exit_code INTEGER, signal INTEGER, reason TEXT, started INTEGER, ended INTEGER, "
                 "output_file TEXT, error_file TEXT, process_group INTEGER, boot_id TEXT)"_s));
         QVERIFY(query.exec(u"INSERT INTO jobs (title, program, cores, state, exit_code, started) "
-                           "VALUES ('old', 'Pmoltra', 4, 'Finished', 0, "
-                           "'2026-11-30T10:00:00.000Z')"_s));
+                           "VALUES ('old', 'Pmoltra', 4, 'Finished', 0, 1796032800000)"_s));
         QVERIFY(query.exec(u"PRAGMA user_version=1"_s));
     }
     QSqlDatabase::removeDatabase(u"old"_s);

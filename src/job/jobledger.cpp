@@ -23,14 +23,17 @@ const QString Columns = QStringLiteral(
         "state, exit_code, signal, reason, started, ended, output_file, error_file, "
         "process_group, boot_id, remote_id");
 
-QString timeText(const QDateTime &time)
+// Times are kept as milliseconds since the epoch: read back quickly, whatever the time zone.
+QVariant timeValue(const QDateTime &time)
 {
-    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
+    return time.isValid() ? QVariant(time.toMSecsSinceEpoch()) : QVariant();
 }
 
 QDateTime timeOf(const QVariant &value)
 {
-    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toLocalTime();
+    // In UTC: turning ten thousand times into local ones at start-up takes long.
+    return value.isNull() ? QDateTime()
+                          : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
 }
@@ -156,7 +159,7 @@ bool JobLedger::migrate(int from)
                          "work_dir TEXT, title TEXT, program TEXT, cores INTEGER, "
                          "portal_user INTEGER, portal_token TEXT, portal_job INTEGER, "
                          "location TEXT, state TEXT, exit_code INTEGER, signal INTEGER, "
-                         "reason TEXT, started TEXT, ended TEXT, output_file TEXT, "
+                         "reason TEXT, started INTEGER, ended INTEGER, output_file TEXT, "
                          "error_file TEXT, process_group INTEGER, boot_id TEXT)") },
         { QStringLiteral("ALTER TABLE jobs ADD COLUMN remote_id TEXT") },
     };
@@ -256,7 +259,7 @@ QList<Job> JobLedger::load()
         job.processGroup = next().toLongLong();
         job.bootId = next().toString();
         job.remoteId = next().toString();
-        jobs.append(job);
+        jobs.append(std::move(job));
     }
     return jobs;
 }
@@ -317,8 +320,8 @@ bool JobLedger::write(QSqlQuery &query, const Job &job, bool withId)
                                    QVariant(job.exitCode),
                                    QVariant(job.signal),
                                    QVariant(job.reason),
-                                   QVariant(timeText(job.started)),
-                                   QVariant(timeText(job.ended)),
+                                   timeValue(job.started),
+                                   timeValue(job.ended),
                                    QVariant(job.outputFile),
                                    QVariant(job.errorFile),
                                    QVariant(job.processGroup),

@@ -100,7 +100,7 @@ QVariant JobsModel::data(const QModelIndex &index, int role) const
     case Started:
         if (sorting)
             return job.started;
-        return QLocale().toString(job.started, QLocale::ShortFormat);
+        return QLocale().toString(job.started.toLocalTime(), QLocale::ShortFormat);
     case Duration: {
         const qint64 seconds = durationOf(job);
         if (sorting)

@@ -4,9 +4,11 @@
 #include "job/jobmanager.h"
 #include "mainwindow/jobsmodel.h"
 
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLocale>
 #include <QMenu>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -18,6 +20,7 @@ JobsTab::JobsTab(QTableView *view, JobManager *jobs, QObject *parent)
     , m_jobs(jobs)
 {
     m_view->verticalHeader()->hide();
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // Enter, and a double click where the desktop activates items so.
@@ -36,7 +39,18 @@ void JobsTab::fill()
     m_sorted->setSourceModel(m_model);
     m_view->setModel(m_sorted);
     m_view->sortByColumn(JobsModel::Started, Qt::DescendingOrder);
-    m_view->setColumnWidth(JobsModel::Title, 220);
+    // Set once: sizing columns to their contents would measure every row.
+    const QFontMetrics metrics = m_view->fontMetrics();
+    const auto width
+            = [&metrics](const QString &sample) { return metrics.horizontalAdvance(sample) + 16; };
+    const QString started = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+    m_view->setColumnWidth(JobsModel::State, width(QStringLiteral("Submitted")));
+    m_view->setColumnWidth(JobsModel::Title, width(QString(24, QLatin1Char('x'))));
+    m_view->setColumnWidth(JobsModel::Program, width(QStringLiteral("MPPmoltra")));
+    m_view->setColumnWidth(JobsModel::Cores, width(QStringLiteral("Cores")));
+    m_view->setColumnWidth(JobsModel::Where, width(tr("This computer")));
+    m_view->setColumnWidth(JobsModel::Started, width(started));
+    m_view->setColumnWidth(JobsModel::Duration, width(QStringLiteral("Duration")));
 }
 
 qint64 JobsTab::jobAt(int row) const
