@@ -2,6 +2,8 @@
 #include "job/outputfollower.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -101,4 +103,24 @@ OutputFollower::Update OutputFollower::poll(const QString &fileName)
     update.text = QString::fromUtf8(complete) + provisional;
     m_provisional = int(provisional.size());
     return update;
+}
+
+OutputFollower::Update OutputFollower::endOf(const QString &fileName, qint64 limit)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 skipped = qMax<qint64>(0, file.size() - limit);
+    file.seek(skipped);
+    QByteArray bytes = file.readAll();
+    QString text;
+    if (skipped > 0) {
+        bytes.remove(0, bytes.indexOf('\n') + 1);
+        text = QStringLiteral("[The first %1 of %2 are not shown.]\n")
+                       .arg(QLocale().formattedDataSize(file.size() - bytes.size(), 1,
+                                                        QLocale::DataSizeSIFormat),
+                            QFileInfo(fileName).fileName());
+    }
+    text += QString::fromUtf8(bytes.replace('\r', QByteArray()));
+    return { true, Change::Replace, 0, text };
 }

@@ -27,6 +27,10 @@ public:
     Update poll(const QString &fileName);
     void reset();
 
+    // An earlier output as a whole, or of a large one its end under a line that says how much
+    // is left out: reading all of it would hold up whoever waits.
+    static Update endOf(const QString &fileName, qint64 limit);
+
 private:
     struct Identity
     {

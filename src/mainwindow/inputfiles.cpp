@@ -3,6 +3,7 @@
 
 #include "job/programcatalog.h"
 #include "mainwindow/outputpane.h"
+#include "mainwindow/recentfiles.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
@@ -11,8 +12,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
-#include <QMenu>
 #include <QMimeData>
 #include <QSettings>
 
@@ -47,42 +46,7 @@ void MainWindow::openFile(const QString &l_path)
     m_loaded = LoadedJob(l_path);
     ui->toolButtonUpload->setEnabled(false);
     loadInputFile(m_loaded.deck());
-    rememberFile(l_path);
-}
-
-void MainWindow::setUpRecentFiles()
-{
-    auto *menu = new QMenu(ui->toolButtonChoose);
-    menu->setObjectName(QStringLiteral("menuRecentFiles"));
-    ui->toolButtonChoose->setMenu(menu);
-    ui->toolButtonChoose->setPopupMode(QToolButton::MenuButtonPopup);
-    connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillRecentFiles);
-}
-
-void MainWindow::fillRecentFiles()
-{
-    QMenu *menu = ui->toolButtonChoose->menu();
-    menu->clear();
-    QStringList files = m_settings->value(SettingsKeys::RecentFiles).toStringList();
-    files.removeIf([](const QString &file) { return !QFileInfo::exists(file); });
-    m_settings->setValue(SettingsKeys::RecentFiles, files);
-    for (const QString &file : std::as_const(files)) {
-        const QFileInfo info(file);
-        QString text = QStringLiteral("%1   (%2)").arg(info.fileName(), info.path());
-        menu->addAction(text.replace(QLatin1Char('&'), QStringLiteral("&&")), this,
-                        [this, file] { openFile(file); });
-    }
-    if (files.isEmpty())
-        menu->addAction(tr("No recent files"))->setEnabled(false);
-}
-
-void MainWindow::rememberFile(const QString &l_path)
-{
-    const QString path = QFileInfo(l_path).absoluteFilePath();
-    QStringList files = m_settings->value(SettingsKeys::RecentFiles).toStringList();
-    files.removeAll(path);
-    files.prepend(path);
-    m_settings->setValue(SettingsKeys::RecentFiles, files.mid(0, RecentFilesKept));
+    m_recent_files->remember(l_path);
 }
 
 QString MainWindow::droppedFile(const QMimeData *l_data)
@@ -162,23 +126,7 @@ void MainWindow::showDeckOutput()
     }
     if (outputTab < 0)
         ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
-    // Of a large earlier output only the end is shown: reading all of it would hold the window.
-    QFile file(output);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const qint64 skipped = qMax<qint64>(0, file.size() - EarlierOutputShown);
-    file.seek(skipped);
-    QByteArray bytes = file.readAll();
-    QString text;
-    if (skipped > 0) {
-        bytes.remove(0, bytes.indexOf('\n') + 1);
-        text = tr("[The first %1 of %2 are not shown.]\n")
-                       .arg(QLocale().formattedDataSize(file.size() - bytes.size(), 1,
-                                                        QLocale::DataSizeSIFormat),
-                            QFileInfo(output).fileName());
-    }
-    text += QString::fromUtf8(bytes.replace('\r', QByteArray()));
-    m_pane->take({ true, OutputFollower::Change::Replace, 0, text });
+    m_pane->take(OutputFollower::endOf(output, EarlierOutputShown));
 }
 
 void MainWindow::changeProgram(const QString &l_program)

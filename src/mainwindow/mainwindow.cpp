@@ -5,6 +5,7 @@
 #include "job/localbackend.h"
 #include "mainwindow/findbar.h"
 #include "mainwindow/outputpane.h"
+#include "mainwindow/recentfiles.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -48,7 +49,8 @@ MainWindow::MainWindow(QWidget *parent)
     setUpOutputTab();
     setUpControls();
     setUpKeyboard();
-    setUpRecentFiles();
+    m_recent_files = new RecentFiles(ui->toolButtonChoose, m_settings);
+    connect(m_recent_files, &RecentFiles::chosen, this, &MainWindow::openFile);
     setUpLoader();
     restoreGeometry(m_settings->value(SettingsKeys::WindowGeometry).toByteArray());
     importCommandLineJob();

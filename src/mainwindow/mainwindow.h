@@ -18,10 +18,11 @@
 class FindBar;
 class JobManager;
 class JobsTab;
+class RecentFiles;
+class UploadProgress;
 class OutputPane;
 class QMimeData;
 class QMessageBox;
-class QProgressDialog;
 class QMovie;
 class QSettings;
 class QTimer;
@@ -50,8 +51,6 @@ public:
     // The deck or job file that dropping this data opens: one local file of a kind the
     // launcher opens, or nothing.
     static QString droppedFile(const QMimeData *l_data);
-    // How many decks and job files the Choose button's menu offers at most.
-    static constexpr int RecentFilesKept = 10;
     // Of an earlier output shown when its deck is loaded, at most this much, from its end.
     static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
 
@@ -86,9 +85,6 @@ private:
     void importCommandLineJob();
     void setUpTimer();
     void setUpKeyboard();
-    void setUpRecentFiles();
-    void fillRecentFiles();
-    void rememberFile(const QString &l_path);
     void zoomPanes(int l_steps);
 
     void setUpJobs();
@@ -122,6 +118,7 @@ private:
 
     JobManager *m_jobs = nullptr;
     JobsTab *m_jobs_tab = nullptr;
+    RecentFiles *m_recent_files = nullptr;
     Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
     OutputPane *m_pane = nullptr;
@@ -129,7 +126,7 @@ private:
     QPointer<QMessageBox> m_question;
     // Said while the job runs: a parallel build that is not installed runs serially.
     QString m_job_note;
-    QPointer<QProgressDialog> m_progress;
+    QPointer<UploadProgress> m_progress;
     bool m_busy_cursor = false;
     bool m_startup_question_queued = false;
 };

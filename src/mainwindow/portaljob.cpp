@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "mainwindow/recentfiles.h"
+#include "mainwindow/uploadprogress.h"
 #include "portal/folders.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 void MainWindow::importJobFile(const QString &l_path)
 {
@@ -26,7 +25,7 @@ void MainWindow::importJobFile(const QString &l_path)
     if (!releaseJobFolder())
         return;
     adoptJob(std::move(job));
-    rememberFile(l_path);
+    m_recent_files->remember(l_path);
 }
 
 void MainWindow::adoptJob(ImportedJob &&l_job)
@@ -91,34 +90,7 @@ void MainWindow::uploadOutput()
     if (m_uploader->isBusy())
         return;
     ui->toolButtonUpload->setEnabled(false);
-    m_progress = new QProgressDialog(tr("Uploading job files to Farbo server..."), tr("Cancel"), 0,
-                                     0, this);
-    m_progress->setWindowModality(Qt::WindowModal);
-    m_progress->setMinimumDuration(0);
-    m_progress->setAutoClose(false);
-    m_progress->setAutoReset(false);
-    connect(m_progress, &QProgressDialog::canceled, m_uploader, &Uploader::cancel);
-    // A modal progress dialog runs the event loop when its value changes, which the network
-    // layer must not meet inside its own signals: the value is shown from a timer of its own.
-    auto *shown = new QTimer(m_progress);
-    connect(shown, &QTimer::timeout, m_progress, [this] {
-        const qint64 sent = m_uploader->sent();
-        const qint64 total = m_uploader->total();
-        if (total > 0 && sent >= total) {
-            m_progress->setLabelText(tr("Waiting for the portal's answer..."));
-            m_progress->setRange(0, 0);
-            return;
-        }
-        const QLocale locale;
-        m_progress->setLabelText(
-                tr("Uploading job files to Farbo server...\n%1 of %2")
-                        .arg(locale.formattedDataSize(sent, 1, QLocale::DataSizeSIFormat),
-                             locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat)));
-        // Kibibytes: the dialog counts in int.
-        m_progress->setMaximum(int(total / 1024));
-        m_progress->setValue(int(sent / 1024));
-    });
-    shown->start(100);
+    m_progress = new UploadProgress(m_uploader, this);
     m_progress->show();
     setStatus(QStringLiteral("Uploading to Farbo..."));
     m_uploader->upload(m_loaded.workDir(), m_loaded.identity());
@@ -126,15 +98,8 @@ void MainWindow::uploadOutput()
 
 void MainWindow::uploadOutputReply(const Uploader::Outcome &l_outcome)
 {
-    if (m_progress) {
-        // Its timers end before any box opens: a value set later, or the dialog's own timer
-        // that shows it after a while, would show it again over the box, and block both.
-        for (QTimer *timer : m_progress->findChildren<QTimer *>())
-            timer->stop();
-        m_progress->disconnect(this);
-        m_progress->hide();
-        m_progress->deleteLater();
-    }
+    if (m_progress)
+        m_progress->dismiss();
     ui->toolButtonUpload->setEnabled(m_loaded.isPortalJob() && !isRunning());
     if (l_outcome.cancelled) {
         setStatus(QStringLiteral("Upload cancelled"));
