@@ -54,4 +54,37 @@ State stateFromName(const QString &name, bool *ok)
     return *ok ? State(value) : State::Lost;
 }
 
+QString durationText(qint64 seconds)
+{
+    const QString minutesAndSeconds = QStringLiteral("%1:%2")
+                                              .arg(seconds / 60 % 60)
+                                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    if (seconds < 3600)
+        return minutesAndSeconds;
+    return QStringLiteral("%1:%2")
+            .arg(seconds / 3600)
+            .arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
+}
+
+QString endText(const JobRunner::Outcome &outcome, const QString &elapsed)
+{
+    using Ending = JobRunner::Ending;
+    switch (outcome.ending) {
+    case Ending::Finished:
+        return QStringLiteral("Finished in ") + elapsed;
+    case Ending::Stopped:
+        return outcome.reason.isEmpty()
+                ? QStringLiteral("Stopped after ") + elapsed
+                : QStringLiteral("Stopped after %1, but %2").arg(elapsed, outcome.reason);
+    case Ending::FailedToStart:
+        return QStringLiteral("Could not start ") + outcome.reason;
+    case Ending::Failed:
+    case Ending::NoFort9:
+        return QStringLiteral("Failed after %1: %2").arg(elapsed, outcome.reason);
+    case Ending::Unknown:
+        break;
+    }
+    return QStringLiteral("The job %1").arg(outcome.reason);
+}
+
 }

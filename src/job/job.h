@@ -24,6 +24,11 @@ bool canMove(State from, State to);
 QString stateName(State state);
 State stateFromName(const QString &name, bool *ok);
 
+// "m:ss", or "h:mm:ss" from an hour on.
+QString durationText(qint64 seconds);
+// What the status line says of a job that ended after that long.
+QString endText(const JobRunner::Outcome &outcome, const QString &elapsed);
+
 // Where a job runs when it runs on the launcher's own computer.
 inline QString thisComputer()
 {

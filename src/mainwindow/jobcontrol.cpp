@@ -18,21 +18,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-namespace {
-QString elapsedText(qint64 ms)
-{
-    const qint64 seconds = ms / 1000;
-    const QString minutesAndSeconds = QStringLiteral("%1:%2")
-                                              .arg(seconds / 60 % 60)
-                                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    if (seconds < 3600)
-        return minutesAndSeconds;
-    return QStringLiteral("%1:%2")
-            .arg(seconds / 3600)
-            .arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
-}
-}
-
 bool MainWindow::isRunning() const
 {
     const Job *job = m_jobs->find(m_current);
@@ -49,9 +34,9 @@ QString MainWindow::elapsed() const
 {
     const Job *job = m_jobs->find(m_current);
     if (!job)
-        return elapsedText(0);
+        return Jobs::durationText(0);
     const QDateTime end = job->ended.isValid() ? job->ended : QDateTime::currentDateTime();
-    return elapsedText(job->started.msecsTo(end));
+    return Jobs::durationText(job->started.secsTo(end));
 }
 
 void MainWindow::startJob()
@@ -158,27 +143,7 @@ void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
     if (m_question)
         m_question->reject();
     stopJob();
-    const QString elapsed = this->elapsed();
-    switch (l_outcome.ending) {
-    case JobRunner::Ending::Finished:
-        setStatus(QStringLiteral("Finished in ") + elapsed);
-        break;
-    case JobRunner::Ending::Stopped:
-        setStatus(l_outcome.reason.isEmpty() ? QStringLiteral("Stopped after ") + elapsed
-                                             : QStringLiteral("Stopped after %1, but %2")
-                                                       .arg(elapsed, l_outcome.reason));
-        break;
-    case JobRunner::Ending::FailedToStart:
-        setStatus(QStringLiteral("Could not start ") + l_outcome.reason);
-        break;
-    case JobRunner::Ending::Failed:
-    case JobRunner::Ending::NoFort9:
-        setStatus(QStringLiteral("Failed after %1: %2").arg(elapsed, l_outcome.reason));
-        break;
-    case JobRunner::Ending::Unknown:
-        setStatus(QStringLiteral("The job %1").arg(l_outcome.reason));
-        break;
-    }
+    setStatus(Jobs::endText(l_outcome, elapsed()));
     // A long run may have been left in the background.
     if (!isActiveWindow())
         QApplication::alert(this);

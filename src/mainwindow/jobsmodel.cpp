@@ -8,16 +8,6 @@
 
 namespace {
 
-QString durationText(qint64 seconds)
-{
-    if (seconds < 3600)
-        return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 // Unknown for a job that was lost, and for one that never started.
 qint64 durationOf(const Job &job)
 {
@@ -105,7 +95,7 @@ QVariant JobsModel::data(const QModelIndex &index, int role) const
         const qint64 seconds = durationOf(job);
         if (sorting)
             return seconds;
-        return seconds < 0 ? QString() : durationText(seconds);
+        return seconds < 0 ? QString() : Jobs::durationText(seconds);
     }
     case Outcome:
         return outcomeOf(job);

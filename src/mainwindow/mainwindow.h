@@ -73,7 +73,6 @@ public Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -85,7 +84,6 @@ private:
     void importCommandLineJob();
     void setUpTimer();
     void setUpKeyboard();
-    void zoomPanes(int l_steps);
 
     void setUpJobs();
     bool isRunning() const;
