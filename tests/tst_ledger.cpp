@@ -175,6 +175,16 @@ void TestLedger::recordedAsItGoes()
     QVERIFY(jobs.remove(id));
     QVERIFY(JobLedger(ledger()).load().isEmpty());
     QVERIFY(QFileInfo::exists(job.outputFile));
+
+    // A launcher that closes over its job stops it, and says so.
+    auto closing = std::make_unique<JobManager>(ledger());
+    QSignalSpy closingStep(closing.get(), &JobManager::stepStarted);
+    QVERIFY(closing->start(plannedJob("sleep 30\n"), &error) > 0);
+    QVERIFY(closingStep.wait(5000));
+    closing.reset();
+    job = recorded();
+    QCOMPARE(job.state, Jobs::State::Stopped);
+    QVERIFY(!ProcessGroups::alive(job.processGroup));
 }
 
 void TestLedger::olderLayoutMigrated()
