@@ -67,7 +67,13 @@ private:
         return m_window->findChild<T *>(QLatin1String(name));
     }
     void openDeck() { m_window->openFile(writeFile(m_dir + u"/mgo.d12"_s, "deck\n")); }
-    QString jobFile(const QString &name, const QJsonObject &more = {});
+    QString jobFile(const QString &name, QJsonObject more = {})
+    {
+        more.insert(u"title"_s, name);
+        if (!more.contains(u"input_file_name"_s))
+            more.insert(u"input_file_name"_s, u"a.d12"_s);
+        return writeJobFile(m_dir + u'/' + name, more);
+    }
     // Clicks Start and, unless told not to, waits until the window is idle again.
     void start(bool wait = true);
     void standIn(const QByteArray &body) { writeStandIn(m_dir, u"moltra"_s, body); }
@@ -107,17 +113,6 @@ void TestMainWindow::cleanup()
     QCOMPARE(m_answerer->unexpected, 0);
     QCOMPARE(m_answerer->pending(), 0);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-}
-
-QString TestMainWindow::jobFile(const QString &name, const QJsonObject &more)
-{
-    QJsonObject job{ { u"input_file_name"_s, u"a.d12"_s },
-                     { u"input_file_content"_s, u"A\n"_s },
-                     { u"title"_s, name },
-                     { u"user_token"_s, u"token"_s } };
-    for (auto it = more.begin(); it != more.end(); ++it)
-        job.insert(it.key(), it.value());
-    return writeFile(m_dir + u'/' + name, QJsonDocument(job).toJson());
 }
 
 void TestMainWindow::start(bool wait)
@@ -225,7 +220,7 @@ void TestMainWindow::portalJobRoundTrip()
     m_window->openFile(jobFile(u"b.farbojob"_s, { { u"input_file_name"_s, u"../b.d12"_s } }));
     QCOMPARE(m_answerer->shown, QStringList{ u"Unable to create input file"_s });
     start();
-    QCOMPARE(readFile(folder + u"/a.out"_s), QByteArray("A\n"));
+    QCOMPARE(readFile(folder + u"/a.out"_s), QByteArray("MgO\n"));
     QCOMPARE(readFile(m_dir + u"/mpi.args"_s),
              "-n 4 " + QFile::encodeName(m_dir) + "/package/Pmoltra\n");
     // A portal that refuses at once, then one that answers at once: each result box is the
@@ -307,7 +302,7 @@ void TestMainWindow::unsettledFolderAsks()
     QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), close ? u"A.farbojob"_s : u"B.farbojob"_s);
     m_window.reset();
     QCOMPARE(readFile(kept + u"/a.out"_s),
-             QByteArray(answer == u"Keep folder"_s && !taken ? "A\n" : ""));
+             QByteArray(answer == u"Keep folder"_s && !taken ? "MgO\n" : ""));
     QVERIFY(!QFile::exists(folder));
 }
 

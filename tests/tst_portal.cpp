@@ -92,18 +92,13 @@ void TestPortal::import()
     const QByteArray tag = QTest::currentDataTag();
     const QString path = m_env.path() + u"/job.farbojob"_s;
     QFile::remove(path);
-    QJsonObject job{ { u"input_file_name"_s, u"mgo.d12"_s },
-                     { u"input_file_content"_s, u"MgO\n"_s },
-                     { u"title"_s, u"Bands"_s },
-                     { u"user_id"_s, 7 },
-                     { u"user_token"_s, u"t0k+n"_s },
-                     { u"job_id"_s, 42 } };
-    for (auto it = more.begin(); it != more.end(); ++it)
-        job.insert(it.key(), it.value());
+    more.insert(u"job_id"_s, 42);
     if (tag == "named pipe")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (tag == "not JSON")
+        writeFile(path, "{ not json");
     else
-        writeFile(path, tag == "not JSON" ? "{ not json" : QJsonDocument(job).toJson());
+        writeJobFile(path, more);
     const QDir temp(QDir::tempPath());
     const QStringList before = temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     // A file size limit makes writes fail after the file has opened, as a full disk does.

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QJsonDocument>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -50,6 +51,18 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
     return writeScript(dir + QStringLiteral("/package/") + name,
                        "echo $$ > '" + QFile::encodeName(dir + QLatin1Char('/') + name) + ".pid'\n"
                                + body);
+}
+
+QString writeJobFile(const QString &path, const QJsonObject &fields)
+{
+    QJsonObject job{ { QStringLiteral("input_file_name"), QStringLiteral("mgo.d12") },
+                     { QStringLiteral("input_file_content"), QStringLiteral("MgO\n") },
+                     { QStringLiteral("title"), QStringLiteral("Bands") },
+                     { QStringLiteral("user_id"), 7 },
+                     { QStringLiteral("user_token"), QStringLiteral("t0k+n") } };
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        job.insert(it.key(), it.value());
+    return writeFile(path, QJsonDocument(job).toJson());
 }
 
 QByteArray readFile(const QString &path)

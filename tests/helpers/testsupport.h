@@ -2,6 +2,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QJsonObject>
 #include <QPointer>
 #include <QQueue>
 #include <QSettings>
@@ -32,6 +33,8 @@ QString writeScript(const QString &path, const QByteArray &body);
 // Writes <dir>/package/<name>, a stand-in for one of the package's programs that puts its
 // process id into <dir>/<name>.pid and then runs the body.
 QString writeStandIn(const QString &dir, const QString &name, const QByteArray &body);
+// Writes a portal job file: a MOLTRA job of user 7 with the given fields put over the defaults.
+QString writeJobFile(const QString &path, const QJsonObject &fields = {});
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
 // Waits until the file holds a process id, and returns it.
