@@ -26,6 +26,8 @@ private Q_SLOTS:
     void olderLayoutMigrated();
     void jobsLeftRunningAtStartUp_data();
     void jobsLeftRunningAtStartUp();
+    void endsAreFinal_data();
+    void endsAreFinal();
     void loadedJobRules_data();
     void loadedJobRules();
 
@@ -281,6 +283,29 @@ void TestLedger::jobsLeftRunningAtStartUp()
     QTRY_VERIFY(!ProcessGroups::alive(job.processGroup) || !sameBoot);
     step.kill();
     step.waitForFinished();
+}
+
+void TestLedger::endsAreFinal_data()
+{
+    QTest::addColumn<Jobs::State>("from");
+    QTest::addColumn<Jobs::State>("to");
+    QTest::addColumn<bool>("allowed");
+    using S = Jobs::State;
+    QTest::newRow("running job stops") << S::Running << S::Stopping << true;
+    QTest::newRow("stopping job ends") << S::Stopping << S::Stopped << true;
+    QTest::newRow("queued job runs") << S::Queued << S::Running << true;
+    QTest::newRow("running job back in the queue") << S::Running << S::Queued << false;
+    QTest::newRow("finished job stops") << S::Finished << S::Stopping << false;
+    QTest::newRow("lost job found finished") << S::Lost << S::Finished << false;
+    QTest::newRow("stopped job runs") << S::Stopped << S::Running << false;
+}
+
+void TestLedger::endsAreFinal()
+{
+    QFETCH(Jobs::State, from);
+    QFETCH(Jobs::State, to);
+    QFETCH(bool, allowed);
+    QCOMPARE(Jobs::canMove(from, to), allowed);
 }
 
 void TestLedger::loadedJobRules_data()

@@ -267,6 +267,7 @@ void TestMainWindow::unsettledFolderAsks_data()
     QTest::newRow("close, Keep folder") << true << u"Keep folder"_s;
     QTest::newRow("close, Keep folder, name taken") << true << u"Keep folder"_s;
     QTest::newRow("import, Discard") << false << u"Discard"_s;
+    QTest::newRow("open a deck, Discard") << false << u"Discard"_s;
     QTest::newRow("close, Cancel") << true << u"Cancel"_s;
 }
 
@@ -294,12 +295,14 @@ void TestMainWindow::unsettledFolderAsks()
                         : u"The job folder is kept: "_s + kept);
     }
     const bool released = answer != u"Cancel"_s && !taken;
+    const bool deck = QByteArray(QTest::currentDataTag()).startsWith("open a deck");
     if (close)
         QCOMPARE(m_window->close(), released);
     else
-        m_window->openFile(jobFile(u"B.farbojob"_s));
+        m_window->openFile(deck ? writeFile(m_dir + u"/B.d12"_s, "B\n") : jobFile(u"B.farbojob"_s));
     QCOMPARE(m_answerer->shown, asked);
-    QCOMPARE(child<QLineEdit>("lineEditTitle")->text(), close ? u"A.farbojob"_s : u"B.farbojob"_s);
+    QCOMPARE(child<QLineEdit>("lineEditTitle")->text().trimmed(),
+             close ? u"A.farbojob"_s : (deck ? u"B"_s : u"B.farbojob"_s));
     m_window.reset();
     QCOMPARE(readFile(kept + u"/a.out"_s),
              QByteArray(answer == u"Keep folder"_s && !taken ? "MgO\n" : ""));
