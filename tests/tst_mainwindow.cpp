@@ -5,6 +5,7 @@
 #include "settings/dialogsettings.h"
 #include "testsupport.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void unsettledFolderAsks();
     void outcomes_data();
     void outcomes();
+    void serialFallbackSaid();
     void questionFollowsTheJob_data();
     void questionFollowsTheJob();
     void outputPaneFollowsOnlyAtTheEnd();
@@ -362,6 +364,16 @@ void TestMainWindow::outcomes()
     m_window->openFile(writeFile(m_dir + u"/other/b.d12"_s, "b\n"));
     QCOMPARE(status(), QString());
     QTRY_COMPARE(pane->toPlainText(), u"b's output\n"_s);
+}
+
+void TestMainWindow::serialFallbackSaid()
+{
+    standIn("sleep 1\n");
+    openDeck();
+    child<QComboBox>("comboBoxProgram")->setCurrentText(u"Pmoltra"_s);
+    start(false);
+    QTRY_COMPARE(status(), u"Pmoltra is not installed: running moltra on one core, m:ss"_s);
+    QTRY_COMPARE(status(), u"Finished in m:ss"_s);
 }
 
 void TestMainWindow::questionFollowsTheJob_data()
