@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "httpsserver.h"
+#include "job/jobmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
@@ -498,6 +499,12 @@ void TestMainWindow::jobsListedAcrossWindows()
     QTest::keyClick(jobs(), Qt::Key_Return);
     QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), m_dir);
     QTRY_COMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"deck\n"_s);
+    // Forgotten, the job leaves the list; its output stays.
+    auto *manager = m_window->findChild<JobManager *>();
+    QVERIFY(manager->remove(manager->jobs().first().id));
+    QCOMPARE(jobs()->model()->rowCount(), 1);
+    QCOMPARE(row(0).section(u'|', 1, 1), u"silicon"_s);
+    QVERIFY(QFile::exists(m_dir + u"/mgo.out"_s));
 
     // A list that cannot be kept is said in the status line; jobs run all the same.
     m_window.reset();

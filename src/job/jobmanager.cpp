@@ -169,6 +169,7 @@ bool JobManager::remove(qint64 id)
     if (m_ledger && m_ledger->isOpen())
         m_ledger->remove(id);
     checkLedger();
+    Q_EMIT jobAboutToBeRemoved(index);
     m_jobs.removeAt(index);
     Q_EMIT jobRemoved(id);
     return true;

@@ -46,6 +46,8 @@ Q_SIGNALS:
     void jobStateChanged(qint64 id, Jobs::State state);
     void stepStarted(qint64 id, int step, const QString &outputFile);
     void jobEnded(qint64 id, const JobRunner::Outcome &outcome);
+    // Around forgetting the job at this index of jobs().
+    void jobAboutToBeRemoved(int index);
     void jobRemoved(qint64 id);
     // Once, when the ledger stops being usable while the launcher runs.
     void ledgerFailed(const QString &problem);

@@ -45,11 +45,9 @@ JobsModel::JobsModel(JobManager *jobs, QObject *parent)
         m_clock->start(1000);
     });
     connect(jobs, &JobManager::jobChanged, this, &JobsModel::changed);
-    // Rare: the rows are read again.
-    connect(jobs, &JobManager::jobRemoved, this, [this] {
-        beginResetModel();
-        endResetModel();
-    });
+    connect(jobs, &JobManager::jobAboutToBeRemoved, this,
+            [this](int row) { beginRemoveRows(QModelIndex(), row, row); });
+    connect(jobs, &JobManager::jobRemoved, this, [this] { endRemoveRows(); });
     connect(m_clock, &QTimer::timeout, this, &JobsModel::tick);
     m_clock->start(1000);
 }
