@@ -303,6 +303,9 @@ void TestMainWindow::unsettledFolderAsks()
         QCOMPARE(m_window->close(), released);
     else
         m_window->openFile(deck ? writeFile(m_dir + u"/B.d12"_s, "B\n") : jobFile(u"B.farbojob"_s));
+    // The list finds the job in the folder's new place.
+    const QString listed = m_window->findChild<JobManager *>()->jobs().first().workDir;
+    QCOMPARE(listed, answer == u"Keep folder"_s && !taken ? kept : folder);
     QCOMPARE(m_answerer->shown, asked);
     QCOMPARE(child<QLineEdit>("lineEditTitle")->text().trimmed(),
              close ? u"A.farbojob"_s : (deck ? u"B"_s : u"B.farbojob"_s));

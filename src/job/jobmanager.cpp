@@ -175,6 +175,23 @@ bool JobManager::remove(qint64 id)
     return true;
 }
 
+void JobManager::folderMoved(const QString &from, const QString &to)
+{
+    const auto moved = [&from, &to](QString &path) {
+        if (path == from || path.startsWith(from + QLatin1Char('/')))
+            path = to + path.mid(from.size());
+    };
+    for (const Job &job : std::as_const(m_jobs)) {
+        if (job.workDir != from || Jobs::isActive(job.state))
+            continue;
+        change(job.id, [&moved](Job &changed) {
+            for (QString *path :
+                 { &changed.deck, &changed.workDir, &changed.outputFile, &changed.errorFile })
+                moved(*path);
+        });
+    }
+}
+
 void JobManager::move(qint64 id, Jobs::State to)
 {
     const int index = indexOf(id);

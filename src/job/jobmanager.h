@@ -39,6 +39,8 @@ public:
     void stop(qint64 id);
     // Forgets an ended job: its files stay.
     bool remove(qint64 id);
+    // The jobs of a folder that the user moved are found in its new place.
+    void folderMoved(const QString &from, const QString &to);
 
 Q_SIGNALS:
     void jobAdded(qint64 id);

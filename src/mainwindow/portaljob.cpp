@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
+#include "job/jobmanager.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/uploadprogress.h"
 #include "portal/folders.h"
@@ -75,6 +76,7 @@ bool MainWindow::keepJobFolder()
         return false;
     }
     m_loaded.kept(target);
+    m_jobs->folderMoved(path, target);
     QMessageBox::information(this, windowTitle(),
                              QStringLiteral("The job folder is kept: %1").arg(target));
     return true;
