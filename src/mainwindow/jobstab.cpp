@@ -45,7 +45,7 @@ void JobsTab::fill()
             = [&metrics](const QString &sample) { return metrics.horizontalAdvance(sample) + 16; };
     const QString started = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
     m_view->setColumnWidth(JobsModel::State, width(QStringLiteral("Submitted")));
-    m_view->setColumnWidth(JobsModel::Title, width(QString(24, QLatin1Char('x'))));
+    m_view->setColumnWidth(JobsModel::Title, width(QString(16, QLatin1Char('x'))));
     m_view->setColumnWidth(JobsModel::Program, width(QStringLiteral("MPPmoltra")));
     m_view->setColumnWidth(JobsModel::Cores, width(QStringLiteral("Cores")));
     m_view->setColumnWidth(JobsModel::Where, width(tr("This computer")));
