@@ -222,12 +222,24 @@ bool JobLedger::exec(const QString &statement)
 
 QList<Job> JobLedger::load()
 {
+    return select(0);
+}
+
+Job JobLedger::find(qint64 id)
+{
+    return select(id).value(0);
+}
+
+QList<Job> JobLedger::select(qint64 id)
+{
     QList<Job> jobs;
     if (!m_open)
         return jobs;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT id, %1 FROM jobs ORDER BY id DESC").arg(Columns))) {
+    const QString where = id > 0 ? QStringLiteral("WHERE id=%1").arg(id) : QString();
+    if (!query.exec(QStringLiteral("SELECT id, %1 FROM jobs %2 ORDER BY id DESC")
+                            .arg(Columns, where))) {
         fail(QStringLiteral("cannot be read"), query.lastError());
         return jobs;
     }

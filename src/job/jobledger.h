@@ -31,6 +31,8 @@ public:
 
     // Newest first.
     QList<Job> load();
+    // The job as the file has it now, maybe from another launcher; a job of id 0 if none.
+    Job find(qint64 id);
     // Gives the job its id.
     bool record(Job &job);
     bool update(const Job &job);
@@ -40,6 +42,8 @@ private:
     enum class Trouble { None, Busy, Damaged, Other };
 
     bool open();
+    // The one job of the id, or all of them where it is 0.
+    QList<Job> select(qint64 id);
     // Opens the connection and checks the file.
     Trouble connect();
     bool replaceDamaged();

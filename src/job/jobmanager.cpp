@@ -26,6 +26,21 @@ Jobs::State stateOf(JobRunner::Ending ending)
     return Jobs::State::Lost;
 }
 
+// The outcome that another launcher recorded for a job, if it did.
+JobRunner::Outcome recordedEnd(const Job &recorded, const JobRunner::Outcome &unknown)
+{
+    if (recorded.id == 0 || Jobs::isActive(recorded.state) || recorded.state == Jobs::State::Lost)
+        return unknown;
+    JobRunner::Outcome outcome;
+    outcome.ending = recorded.state == Jobs::State::Finished ? JobRunner::Ending::Finished
+            : recorded.state == Jobs::State::Stopped         ? JobRunner::Ending::Stopped
+                                                             : JobRunner::Ending::Failed;
+    outcome.reason = recorded.reason;
+    outcome.exitCode = recorded.exitCode;
+    outcome.signal = recorded.signal;
+    return outcome;
+}
+
 }
 
 JobManager::JobManager(const QString &ledgerPath, QObject *parent)
@@ -81,19 +96,21 @@ void JobManager::connectBackend(JobBackend *backend)
     });
     connect(backend, &JobBackend::stopping, this,
             [this](qint64 id) { move(id, Jobs::State::Stopping); });
-    connect(backend, &JobBackend::ended, this,
-            [this](qint64 id, const JobRunner::Outcome &outcome) {
-                const int index = indexOf(id);
-                if (index < 0)
-                    return;
-                Job &job = m_jobs[index];
-                job.exitCode = outcome.exitCode;
-                job.signal = outcome.signal;
-                job.reason = outcome.reason;
-                job.ended = QDateTime::currentDateTime();
-                move(id, stateOf(outcome.ending));
-                Q_EMIT jobEnded(id, outcome);
-            });
+    connect(backend, &JobBackend::ended, this, [this](qint64 id, JobRunner::Outcome outcome) {
+        const int index = indexOf(id);
+        if (index < 0)
+            return;
+        // The launcher that started it may have lived on and seen how it ended.
+        if (outcome.ending == JobRunner::Ending::Unknown && m_ledger)
+            outcome = recordedEnd(m_ledger->find(id), outcome);
+        Job &job = m_jobs[index];
+        job.exitCode = outcome.exitCode;
+        job.signal = outcome.signal;
+        job.reason = outcome.reason;
+        job.ended = QDateTime::currentDateTime();
+        move(id, stateOf(outcome.ending));
+        Q_EMIT jobEnded(id, outcome);
+    });
 }
 
 void JobManager::takeOver(QList<Job> jobs)
