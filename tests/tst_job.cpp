@@ -23,6 +23,7 @@ private Q_SLOTS:
     void followerShowsWhatAWholeFileReadShows();
     void steps_data();
     void steps();
+    void lateFailureBelongsToItsJob();
     void stopAndDestructionEndTheWholeGroup_data();
     void stopAndDestructionEndTheWholeGroup();
     void plans_data();
@@ -212,6 +213,23 @@ void TestJob::steps()
     QCOMPARE(readFile(m_dir + u"/evalix.log"_s),
              ran.endsWith(u"mgo.outp"_s) ? call + readFile(job.deck) : "");
     QTRY_VERIFY(m_runner->findChildren<QProcess *>().isEmpty());
+}
+
+void TestJob::lateFailureBelongsToItsJob()
+{
+    standIn(u"moltra"_s, "echo MOLTRA output\n");
+    const JobPlan good = plan(u"moltra"_s, u"mgo.d12"_s).plan;
+    JobPlan gone = good;
+    gone.deck += u".gone"_s;
+    // The failed start is told once start has returned; the job is stopped and another begun
+    // before that.
+    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
+    begin(gone);
+    m_runner->stop();
+    begin(good);
+    QVERIFY(ended.wait(5000) && (ended.size() > 1 || ended.wait(5000)));
+    QCOMPARE(ended.at(0).first().value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
+    QCOMPARE(ended.at(1).first().value<JobRunner::Outcome>().ending, JobRunner::Ending::Finished);
 }
 
 void TestJob::stopAndDestructionEndTheWholeGroup_data()
