@@ -5,6 +5,7 @@
 #include "job/jobplanner.h"
 #include "job/localbackend.h"
 #include "mainwindow/outputpane.h"
+#include "mainwindow/runcontrols.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QMovie>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -78,39 +78,15 @@ void MainWindow::startJob()
 
 void MainWindow::enterRunningState()
 {
-    ui->toolButtonChoose->setEnabled(false);
-    // Results that are still being written are not sent.
-    ui->toolButtonUpload->setEnabled(false);
-    ui->toolButtonStart->setText(QStringLiteral("Stop"));
-    ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/stop.png")));
-    ui->toolButtonStart->setEnabled(!isStopping());
+    m_run_controls->showRunning(isStopping());
     if (ui->tabWidget->indexOf(m_output_tab) < 0)
         ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
     ui->tabWidget->setCurrentWidget(m_output_tab);
     // The pane follows the job's output from its beginning.
     m_pane->clear();
     m_follower.reset();
-    pushBusyCursor();
     m_timer->start(200);
     setStatus(QString());
-    ui->labelLoader->show();
-    m_loader->start();
-}
-
-void MainWindow::pushBusyCursor()
-{
-    if (m_busy_cursor)
-        return;
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    m_busy_cursor = true;
-}
-
-void MainWindow::popBusyCursor()
-{
-    if (!m_busy_cursor)
-        return;
-    QGuiApplication::restoreOverrideCursor();
-    m_busy_cursor = false;
 }
 
 void MainWindow::compute()
@@ -184,18 +160,10 @@ void MainWindow::stopJob()
         return;
     }
     m_timer->stop();
-    m_loader->stop();
-    ui->labelLoader->hide();
-    ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/play.png")));
     // The pane is complete, with its last line in view, once the window is idle.
     refreshOutput();
     m_pane->drain();
-    ui->toolButtonChoose->setEnabled(true);
-    ui->toolButtonStart->setEnabled(true);
-    ui->toolButtonStart->setText(QStringLiteral("Start"));
-    if (m_loaded.isPortalJob())
-        ui->toolButtonUpload->setEnabled(true);
-    popBusyCursor();
+    m_run_controls->showIdle(m_loaded.isPortalJob());
 }
 
 bool MainWindow::confirmStop()

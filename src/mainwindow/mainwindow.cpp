@@ -7,6 +7,7 @@
 #include "mainwindow/keyboard.h"
 #include "mainwindow/outputpane.h"
 #include "mainwindow/recentfiles.h"
+#include "mainwindow/runcontrols.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -17,7 +18,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMovie>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -49,7 +49,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpKeyboard();
     m_recent_files = new RecentFiles(ui->toolButtonChoose, m_settings);
     connect(m_recent_files, &RecentFiles::chosen, this, &MainWindow::openFile);
-    setUpLoader();
+    m_run_controls = new RunControls(ui, this);
     restoreGeometry(m_settings->value(SettingsKeys::WindowGeometry).toByteArray());
     importCommandLineJob();
     setUpTimer();
@@ -60,9 +60,7 @@ MainWindow::~MainWindow()
     // Its steps end before their job folder goes, without telling a window that is going.
     m_jobs->disconnect(this);
     delete m_jobs;
-    popBusyCursor();
     delete ui;
-    delete m_loader;
     delete m_settings;
 }
 
@@ -82,7 +80,7 @@ void MainWindow::connectControls()
     connect(m_jobs, &JobManager::jobStateChanged, this, [this](qint64 id, Jobs::State state) {
         if (id != m_current || state != Jobs::State::Stopping)
             return;
-        ui->toolButtonStart->setEnabled(false);
+        m_run_controls->showStopping();
         const QString program = m_jobs->local()->runs(id) ? m_jobs->local()->runner()->program()
                                                           : m_jobs->find(id)->program;
         setStatus(QStringLiteral("Stopping %1...").arg(program));
@@ -110,7 +108,6 @@ void MainWindow::setUpControls()
     ui->toolButtonStart->setEnabled(false);
     ui->toolButtonOpenWorkdir->setEnabled(false);
     ui->toolButtonUpload->setEnabled(false);
-    ui->labelLoader->hide();
     // A file dropped anywhere on the window opens, instead of its name going into a field.
     setAcceptDrops(true);
     for (QLineEdit *edit : findChildren<QLineEdit *>())
@@ -124,12 +121,6 @@ void MainWindow::setUpKeyboard()
     m_find_bar = new FindBar(ui->plainTextEditOutput, m_output_tab);
     m_output_tab->layout()->addWidget(m_find_bar);
     new Keyboard(this, ui, m_output_tab, m_find_bar);
-}
-
-void MainWindow::setUpLoader()
-{
-    m_loader = new QMovie(QStringLiteral(":/loader.gif"));
-    ui->labelLoader->setMovie(m_loader);
 }
 
 void MainWindow::importCommandLineJob()

@@ -19,11 +19,11 @@ class FindBar;
 class JobManager;
 class JobsTab;
 class RecentFiles;
+class RunControls;
 class UploadProgress;
 class OutputPane;
 class QMimeData;
 class QMessageBox;
-class QMovie;
 class QSettings;
 class QTimer;
 
@@ -80,7 +80,6 @@ private:
     void setUpControls();
     void connectControls();
     void setUpOutputTab();
-    void setUpLoader();
     void importCommandLineJob();
     void setUpTimer();
     void setUpKeyboard();
@@ -95,8 +94,6 @@ private:
     void loadJob(qint64 l_id);
     void setStatus(const QString &l_text);
     QString elapsed() const;
-    void pushBusyCursor();
-    void popBusyCursor();
     void refreshOutput();
     void showDeckOutput();
     void adoptJob(ImportedJob &&l_job);
@@ -108,7 +105,6 @@ private:
     // here or picked in the Jobs tab.
     LoadedJob m_loaded;
     qint64 m_current = 0;
-    QMovie *m_loader = nullptr;
     QWidget *m_output_tab = nullptr;
     QSettings *m_settings = nullptr;
     QTimer *m_timer = nullptr;
@@ -117,6 +113,7 @@ private:
     JobManager *m_jobs = nullptr;
     JobsTab *m_jobs_tab = nullptr;
     RecentFiles *m_recent_files = nullptr;
+    RunControls *m_run_controls = nullptr;
     Uploader *m_uploader = nullptr;
     OutputFollower m_follower;
     OutputPane *m_pane = nullptr;
@@ -125,7 +122,6 @@ private:
     // Said while the job runs: a parallel build that is not installed runs serially.
     QString m_job_note;
     QPointer<UploadProgress> m_progress;
-    bool m_busy_cursor = false;
     bool m_startup_question_queued = false;
 };
 
