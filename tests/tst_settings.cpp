@@ -76,7 +76,7 @@ void TestSettings::discoveryAndConfirming()
     auto *change = dialog.findChild<QPushButton *>(u"buttonChangeMoltraDir"_s);
     change->setFocus();
     QTest::keyClick(change, Qt::Key_Return);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(QDialog::DialogCode(dialog.result()), QDialog::Accepted);
     dialog.storeLauncherSettings();
     QCOMPARE(SettingsKeys::packageConfig(settings).mpiLauncher, launcher);
 }
