@@ -2,7 +2,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/programcatalog.h"
-#include "mainwindow/outputpane.h"
+#include "mainwindow/outputview.h"
 #include "mainwindow/recentfiles.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -109,24 +109,12 @@ void MainWindow::loadInputFile(const QString &l_path)
 
 void MainWindow::showDeckOutput()
 {
-    // The pane shows the loaded deck's own output from an earlier run, or nothing: never
-    // another job's.
-    m_pane->clear();
-    m_follower.reset();
+    // The deck's own output from an earlier run, or nothing: never another job's.
     const Program *program = ProgramCatalog::find(ui->comboBoxProgram->currentText());
-    const QString output = program ? m_loaded.workDir() + QLatin1Char('/')
-                    + QFileInfo(m_loaded.deck()).baseName() + program->outputSuffix
-                                   : QString();
-    const int outputTab = ui->tabWidget->indexOf(m_output_tab);
-    // Only a regular file: opening a named pipe would wait for a writer.
-    if (!QFileInfo(output).isFile()) {
-        if (outputTab >= 0)
-            ui->tabWidget->removeTab(outputTab);
-        return;
-    }
-    if (outputTab < 0)
-        ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
-    m_pane->take(OutputFollower::endOf(output, EarlierOutputShown));
+    m_output->showEarlier(program ? m_loaded.workDir() + QLatin1Char('/')
+                                          + QFileInfo(m_loaded.deck()).baseName()
+                                          + program->outputSuffix
+                                  : QString());
 }
 
 void MainWindow::changeProgram(const QString &l_program)

@@ -4,7 +4,7 @@
 #include "job/jobmanager.h"
 #include "job/jobplanner.h"
 #include "job/localbackend.h"
-#include "mainwindow/outputpane.h"
+#include "mainwindow/outputview.h"
 #include "mainwindow/runcontrols.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -79,12 +79,7 @@ void MainWindow::startJob()
 void MainWindow::enterRunningState()
 {
     m_run_controls->showRunning(isStopping());
-    if (ui->tabWidget->indexOf(m_output_tab) < 0)
-        ui->tabWidget->insertTab(1, m_output_tab, QStringLiteral("Output"));
-    ui->tabWidget->setCurrentWidget(m_output_tab);
-    // The pane follows the job's output from its beginning.
-    m_pane->clear();
-    m_follower.reset();
+    m_output->follow();
     m_timer->start(200);
     setStatus(QString());
 }
@@ -147,9 +142,8 @@ void MainWindow::updateProgress()
 
 void MainWindow::refreshOutput()
 {
-    const Job *job = m_jobs->find(m_current);
-    if (job && !job->outputFile.isEmpty())
-        m_pane->take(m_follower.poll(job->outputFile));
+    if (const Job *job = m_jobs->find(m_current))
+        m_output->poll(job->outputFile);
 }
 
 void MainWindow::stopJob()
@@ -161,8 +155,8 @@ void MainWindow::stopJob()
     }
     m_timer->stop();
     // The pane is complete, with its last line in view, once the window is idle.
-    refreshOutput();
-    m_pane->drain();
+    if (const Job *job = m_jobs->find(m_current))
+        m_output->complete(job->outputFile);
     m_run_controls->showIdle(m_loaded.isPortalJob());
 }
 

@@ -3,6 +3,7 @@
 
 #include "job/jobmanager.h"
 #include "mainwindow/jobstab.h"
+#include "mainwindow/outputview.h"
 #include "ui_mainwindow.h"
 
 #include <QFileInfo>
@@ -43,7 +44,7 @@ void MainWindow::loadJob(qint64 l_id)
     if (!job)
         return;
     if (l_id == m_current && isRunning()) {
-        ui->tabWidget->setCurrentWidget(m_output_tab);
+        m_output->bringToFront();
         return;
     }
     if (isRunning()) {
@@ -71,9 +72,8 @@ void MainWindow::loadJob(qint64 l_id)
     // The earlier output of the job's own program.
     showDeckOutput();
     // A job an earlier launcher left running is followed as if started here.
-    if (active) {
+    if (active)
         enterRunningState();
-    } else if (ui->tabWidget->indexOf(m_output_tab) >= 0) {
-        ui->tabWidget->setCurrentWidget(m_output_tab);
-    }
+    else
+        m_output->bringToFront();
 }

@@ -3,9 +3,8 @@
 
 #include "job/jobmanager.h"
 #include "job/localbackend.h"
-#include "mainwindow/findbar.h"
 #include "mainwindow/keyboard.h"
-#include "mainwindow/outputpane.h"
+#include "mainwindow/outputview.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/runcontrols.h"
 #include "settings/dialogsettings.h"
@@ -42,9 +41,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     m_settings = new QSettings(SettingsKeys::Organization, SettingsKeys::Application);
     SettingsKeys::seedExecutableNames(*m_settings);
+    m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, this);
     setUpJobs();
     connectControls();
-    setUpOutputTab();
     setUpControls();
     setUpKeyboard();
     m_recent_files = new RecentFiles(ui->toolButtonChoose, m_settings);
@@ -74,7 +73,7 @@ void MainWindow::connectControls()
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
     connect(m_jobs, &JobManager::stepStarted, this, [this](qint64 id) {
         if (id == m_current)
-            m_follower.reset();
+            m_output->restart();
     });
     // Start stays disabled until the stopped job has ended.
     connect(m_jobs, &JobManager::jobStateChanged, this, [this](qint64 id, Jobs::State state) {
@@ -93,15 +92,6 @@ void MainWindow::connectControls()
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }
 
-void MainWindow::setUpOutputTab()
-{
-    m_output_tab = ui->tabWidget->widget(1);
-    ui->tabWidget->removeTab(1);
-    // The pane only ever shows a file; an undo history of it would hold a second copy.
-    ui->plainTextEditOutput->setUndoRedoEnabled(false);
-    m_pane = new OutputPane(ui->plainTextEditOutput);
-}
-
 void MainWindow::setUpControls()
 {
     ui->spinBoxProcs->setEnabled(false);
@@ -118,9 +108,7 @@ void MainWindow::setUpControls()
 
 void MainWindow::setUpKeyboard()
 {
-    m_find_bar = new FindBar(ui->plainTextEditOutput, m_output_tab);
-    m_output_tab->layout()->addWidget(m_find_bar);
-    new Keyboard(this, ui, m_output_tab, m_find_bar);
+    new Keyboard(this, ui, m_output->tab(), m_output->findBar());
 }
 
 void MainWindow::importCommandLineJob()

@@ -4,7 +4,6 @@
 
 #include "job/jobrunner.h"
 #include "job/loadedjob.h"
-#include "job/outputfollower.h"
 #include "job/programcatalog.h"
 #include "portal/jobfileimporter.h"
 #include "portal/uploader.h"
@@ -15,13 +14,12 @@
 
 #include <memory>
 
-class FindBar;
 class JobManager;
 class JobsTab;
+class OutputView;
 class RecentFiles;
 class RunControls;
 class UploadProgress;
-class OutputPane;
 class QMimeData;
 class QMessageBox;
 class QSettings;
@@ -51,8 +49,6 @@ public:
     // The deck or job file that dropping this data opens: one local file of a kind the
     // launcher opens, or nothing.
     static QString droppedFile(const QMimeData *l_data);
-    // Of an earlier output shown when its deck is loaded, at most this much, from its end.
-    static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
 
 public Q_SLOTS:
     void afterWindowShown();
@@ -79,7 +75,6 @@ protected:
 private:
     void setUpControls();
     void connectControls();
-    void setUpOutputTab();
     void importCommandLineJob();
     void setUpTimer();
     void setUpKeyboard();
@@ -105,7 +100,6 @@ private:
     // here or picked in the Jobs tab.
     LoadedJob m_loaded;
     qint64 m_current = 0;
-    QWidget *m_output_tab = nullptr;
     QSettings *m_settings = nullptr;
     QTimer *m_timer = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -114,10 +108,8 @@ private:
     JobsTab *m_jobs_tab = nullptr;
     RecentFiles *m_recent_files = nullptr;
     RunControls *m_run_controls = nullptr;
+    OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
-    OutputFollower m_follower;
-    OutputPane *m_pane = nullptr;
-    FindBar *m_find_bar = nullptr;
     QPointer<QMessageBox> m_question;
     // Said while the job runs: a parallel build that is not installed runs serially.
     QString m_job_note;

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#ifndef OUTPUTVIEW_H
+#define OUTPUTVIEW_H
+
+#include "job/outputfollower.h"
+
+#include <QObject>
+
+class FindBar;
+class OutputPane;
+class QPlainTextEdit;
+class QTabWidget;
+
+// The Output tab: there while the loaded deck has output to show, following a running job's
+// output file, searched by its find bar. It never shows another job's output.
+class OutputView : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Of an earlier output shown when its deck is loaded, at most this much, from its end.
+    static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
+
+    // Takes the tab at index 1 of the tabs, which holds the pane, out until there is output.
+    OutputView(QTabWidget *tabs, QPlainTextEdit *pane, QObject *parent);
+
+    QWidget *tab() const { return m_tab; }
+    FindBar *findBar() const { return m_find_bar; }
+
+    // The earlier output of a deck, or none: a path that is not a regular file takes the tab
+    // away.
+    void showEarlier(const QString &output);
+    // A job's output from its beginning, in front.
+    void follow();
+    // The next file the job writes is new: it is shown afresh.
+    void restart() { m_follower.reset(); }
+    // Takes in what the file gained.
+    void poll(const QString &output);
+    // Puts all that was taken into the pane, its last line in view.
+    void complete(const QString &output);
+    void bringToFront();
+
+private:
+    void showTab();
+
+    QTabWidget *m_tabs;
+    QWidget *m_tab;
+    OutputPane *m_pane;
+    OutputFollower m_follower;
+    FindBar *m_find_bar;
+};
+
+#endif
