@@ -93,7 +93,6 @@ private:
     void showDeckOutput();
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
-    bool keepJobFolder();
     void critical(const QString &l_text, const QString &l_details = QString());
 
     // The deck shown, with its portal job, and the job of this window: the last one started

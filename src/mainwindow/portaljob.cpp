@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainwindow.h"
 
-#include "job/jobmanager.h"
+#include "mainwindow/jobfolderquestion.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/uploadprogress.h"
-#include "portal/folders.h"
 #include "ui_mainwindow.h"
 
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 void MainWindow::importJobFile(const QString &l_path)
@@ -43,43 +37,7 @@ void MainWindow::adoptJob(ImportedJob &&l_job)
 
 bool MainWindow::releaseJobFolder()
 {
-    if (!m_loaded.releaseMustAsk())
-        return true;
-    QMessageBox question(
-            QMessageBox::Warning, windowTitle(),
-            QStringLiteral("The job folder %1 holds results that have not been uploaded.")
-                    .arg(m_loaded.workDir()),
-            QMessageBox::Discard | QMessageBox::Cancel, this);
-    QPushButton *keep = question.addButton(tr("Keep folder"), QMessageBox::AcceptRole);
-    question.setDefaultButton(keep);
-    question.exec();
-    if (question.clickedButton() == keep)
-        return keepJobFolder();
-    return question.clickedButton() == question.button(QMessageBox::Discard);
-}
-
-bool MainWindow::keepJobFolder()
-{
-    // The system empties its temporary folder: the results go somewhere lasting.
-    const QString path = m_loaded.workDir();
-    const QString jobs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-            + QStringLiteral("/MOLTRA jobs/");
-    QDir().mkpath(jobs);
-    const QString target = QFileDialog::getSaveFileName(this, tr("Keep the job folder as"),
-                                                        jobs + m_loaded.keptName(), QString(),
-                                                        nullptr, QFileDialog::DontConfirmOverwrite);
-    if (target.isEmpty())
-        return false;
-    QString error;
-    if (!Folders::move(path, target, &error)) {
-        critical(tr("The job folder could not be moved: %1.\nIt stays at %2.").arg(error, path));
-        return false;
-    }
-    m_loaded.kept(target);
-    m_jobs->folderMoved(path, target);
-    QMessageBox::information(this, windowTitle(),
-                             QStringLiteral("The job folder is kept: %1").arg(target));
-    return true;
+    return JobFolderQuestion::release(this, m_loaded, m_jobs);
 }
 
 void MainWindow::setUploadUrl(const QUrl &l_url)
