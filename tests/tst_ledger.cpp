@@ -152,6 +152,7 @@ void TestLedger::recordedAsItGoes()
     // Another launcher's view of the same file.
     const auto recorded = [this] { return JobLedger(ledger()).load().value(0); };
     QSignalSpy stepStarted(&jobs, &JobManager::stepStarted);
+    QSignalSpy ended(&jobs, &JobManager::jobEnded);
     QString error;
     const qint64 id = jobs.start(plannedJob("sleep 1\necho partial\nexit 3\n"), &error);
     QVERIFY(id > 0);
@@ -164,8 +165,7 @@ void TestLedger::recordedAsItGoes()
     QVERIFY(!jobs.remove(id));
     QTRY_VERIFY(ProcessGroups::alive(recorded().processGroup));
 
-    QSignalSpy ended(&jobs, &JobManager::jobEnded);
-    QVERIFY(ended.wait(15000));
+    QVERIFY(!ended.isEmpty() || ended.wait(15000));
     job = recorded();
     QCOMPARE(job.state, Jobs::State::Failed);
     QCOMPARE(job.exitCode, 3);
@@ -186,7 +186,7 @@ void TestLedger::recordedAsItGoes()
     closing.reset();
     job = recorded();
     QCOMPARE(job.state, Jobs::State::Stopped);
-    QVERIFY(!ProcessGroups::alive(job.processGroup));
+    QTRY_VERIFY(!ProcessGroups::alive(job.processGroup));
 }
 
 void TestLedger::olderLayoutMigrated()
@@ -260,6 +260,9 @@ void TestLedger::jobsLeftRunningAtStartUp()
     QProcess step;
     step.start(u"setsid"_s, { u"sleep"_s, u"60"_s });
     QVERIFY(step.waitForStarted());
+    const qint64 group = step.processId();
+    // The group is there once setsid has made it.
+    QTRY_VERIFY(ProcessGroups::alive(group));
     if (!groupRuns) {
         step.kill();
         step.waitForFinished();
@@ -267,7 +270,7 @@ void TestLedger::jobsLeftRunningAtStartUp()
     Job job = plannedJob();
     job.state = Jobs::State::Running;
     job.started = QDateTime::currentDateTime();
-    job.processGroup = step.processId();
+    job.processGroup = group;
     job.bootId = sameBoot ? ProcessGroups::bootId() : u"an earlier boot"_s;
     QVERIFY(JobLedger(ledger()).record(job));
 
