@@ -11,11 +11,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 bool MainWindow::isRunning() const

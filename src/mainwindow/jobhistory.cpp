@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/jobmanager.h"
+#include "job/programcatalog.h"
 #include "mainwindow/jobstab.h"
 #include "mainwindow/outputview.h"
 #include "ui_mainwindow.h"
@@ -64,16 +65,20 @@ void MainWindow::loadJob(qint64 l_id)
     const int cores = job->cores;
     const bool active = Jobs::isActive(job->state);
     loadInputFile(job->deck);
+    const Program *shown = ProgramCatalog::find(ui->comboBoxProgram->currentText());
     ui->lineEditTitle->setText(job->title);
     ui->comboBoxProgram->setCurrentText(program);
     if (ui->spinBoxProcs->isEnabled())
         ui->spinBoxProcs->setValue(cores);
     ui->toolButtonUpload->setEnabled(m_loaded.isPortalJob() && !active);
-    // The earlier output of the job's own program.
-    showDeckOutput();
     // A job an earlier launcher left running is followed as if started here.
-    if (active)
+    if (active) {
         enterRunningState();
-    else
-        m_output->bringToFront();
+        return;
+    }
+    // The earlier output of the job's own program, read again only where its name differs.
+    const Program *chosen = ProgramCatalog::find(program);
+    if (!shown || !chosen || shown->outputSuffix != chosen->outputSuffix)
+        showDeckOutput();
+    m_output->bringToFront();
 }
