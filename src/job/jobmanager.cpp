@@ -96,6 +96,14 @@ void JobManager::connectBackend(JobBackend *backend)
     });
     connect(backend, &JobBackend::stopping, this,
             [this](qint64 id) { move(id, Jobs::State::Stopping); });
+    connect(backend, &JobBackend::stateReported, this,
+            [this](qint64 id, Jobs::State state) { move(id, state); });
+    connect(backend, &JobBackend::remoteIdAssigned, this,
+            [this](qint64 id, const QString &remoteId) {
+                change(id, [&remoteId](Job &job) { job.remoteId = remoteId; });
+            });
+    connect(backend, &JobBackend::fetched, this, &JobManager::jobFetched);
+    connect(backend, &JobBackend::notice, this, &JobManager::backendNotice);
     connect(backend, &JobBackend::ended, this, [this](qint64 id, JobRunner::Outcome outcome) {
         const int index = indexOf(id);
         if (index < 0)
@@ -119,6 +127,7 @@ void JobManager::takeOver(QList<Job> jobs)
     const QString boot = ProcessGroups::bootId();
     for (const Job &job : std::as_const(m_jobs)) {
         m_last_id = qMax(m_last_id, job.id);
+        // Jobs elsewhere wait for the backend of their place.
         const bool local = job.where == Jobs::thisComputer();
         if (!local || (job.state != Jobs::State::Running && job.state != Jobs::State::Stopping))
             continue;
@@ -132,6 +141,25 @@ void JobManager::takeOver(QList<Job> jobs)
         if (job.state == Jobs::State::Stopping)
             m_local->stop(job);
     }
+}
+
+void JobManager::setBackend(const QString &where, JobBackend *backend)
+{
+    delete m_backends.take(where);
+    if (!backend)
+        return;
+    backend->setParent(this);
+    m_backends.insert(where, backend);
+    connectBackend(backend);
+    for (const Job &job : std::as_const(m_jobs)) {
+        if (job.where == where && Jobs::isActive(job.state))
+            backend->watch(job);
+    }
+}
+
+JobBackend *JobManager::backend(const QString &where) const
+{
+    return where == Jobs::thisComputer() ? m_local : m_backends.value(where);
 }
 
 const Job *JobManager::find(qint64 id) const
@@ -151,7 +179,13 @@ int JobManager::indexOf(qint64 id) const
 
 qint64 JobManager::start(Job job, QString *error)
 {
-    job.state = Jobs::State::Running;
+    JobBackend *runner = backend(job.where);
+    if (!runner) {
+        *error = QStringLiteral("There is no cluster named %1.").arg(job.where);
+        return 0;
+    }
+    // A batch system runs the job when it sees fit.
+    job.state = job.where == Jobs::thisComputer() ? Jobs::State::Running : Jobs::State::Submitted;
     job.started = QDateTime::currentDateTime();
     job.outputFile = job.plan.output;
     job.errorFile = JobRunner::errorFileOf(job.plan.output);
@@ -161,7 +195,7 @@ qint64 JobManager::start(Job job, QString *error)
     checkLedger();
     m_last_id = qMax(m_last_id, job.id);
     m_jobs.append(job);
-    if (!m_local->start(job, error)) {
+    if (!runner->start(job, error)) {
         m_jobs.removeLast();
         if (m_ledger)
             m_ledger->remove(job.id);
@@ -174,8 +208,24 @@ qint64 JobManager::start(Job job, QString *error)
 void JobManager::stop(qint64 id)
 {
     const Job *job = find(id);
-    if (job && Jobs::isActive(job->state))
-        m_local->stop(*job);
+    JobBackend *runner = job ? backend(job->where) : nullptr;
+    if (runner && Jobs::isActive(job->state))
+        runner->stop(*job);
+}
+
+void JobManager::follow(qint64 id)
+{
+    const Job *job = find(id);
+    for (JobBackend *runner : std::as_const(m_backends))
+        runner->follow(job && runner == backend(job->where) ? id : 0);
+}
+
+void JobManager::fetch(qint64 id)
+{
+    const Job *job = find(id);
+    JobBackend *runner = job ? backend(job->where) : nullptr;
+    if (runner && !Jobs::isActive(job->state))
+        runner->fetch(*job);
 }
 
 bool JobManager::remove(qint64 id)
@@ -183,6 +233,9 @@ bool JobManager::remove(qint64 id)
     const int index = indexOf(id);
     if (index < 0 || Jobs::isActive(m_jobs.at(index).state))
         return false;
+    // What a cluster keeps of the job goes with its record; the local files stay.
+    if (JobBackend *runner = backend(m_jobs.at(index).where))
+        runner->forget(m_jobs.at(index));
     if (m_ledger && m_ledger->isOpen())
         m_ledger->remove(id);
     checkLedger();

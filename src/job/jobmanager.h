@@ -4,12 +4,14 @@
 
 #include "job/job.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 
 #include <functional>
 #include <memory>
 
+class JobBackend;
 class JobLedger;
 class LocalBackend;
 
@@ -33,10 +35,18 @@ public:
     const QList<Job> &jobs() const { return m_jobs; }
     const Job *find(qint64 id) const;
     LocalBackend *local() const { return m_local; }
+    // Runs the jobs of that place from now on, the unfinished ones of the ledger among them;
+    // takes the backend over and drops the one it replaces.
+    void setBackend(const QString &where, JobBackend *backend);
+    JobBackend *backend(const QString &where) const;
 
     // Records the job and starts it; gives its id, or 0 and why it could not start.
     qint64 start(Job job, QString *error);
     void stop(qint64 id);
+    // The job whose output the user watches, or 0.
+    void follow(qint64 id);
+    // Copies the results of an ended job that ran elsewhere into its working directory again.
+    void fetch(qint64 id);
     // Forgets an ended job: its files stay.
     bool remove(qint64 id);
     // The jobs of a folder that the user moved are found in its new place.
@@ -53,6 +63,10 @@ Q_SIGNALS:
     void jobRemoved(qint64 id);
     // Once, when the ledger stops being usable while the launcher runs.
     void ledgerFailed(const QString &problem);
+    // Results of a job that ran elsewhere were copied again; the problem is empty when they came.
+    void jobFetched(qint64 id, const QString &problem);
+    // News of a place where jobs run, such as a cluster that cannot be reached.
+    void backendNotice(const QString &text);
 
 private:
     int indexOf(qint64 id) const;
@@ -62,11 +76,13 @@ private:
     void change(qint64 id, const std::function<void(Job &)> &edit);
     // Tells once that the ledger stopped taking jobs.
     void checkLedger();
-    void connectBackend(class JobBackend *backend);
+    void connectBackend(JobBackend *backend);
 
     std::unique_ptr<JobLedger> m_ledger;
     bool m_ledger_failed = false;
     LocalBackend *m_local = nullptr;
+    // The other places jobs run, by name.
+    QHash<QString, JobBackend *> m_backends;
     QList<Job> m_jobs;
     qint64 m_last_id = 0;
 };

@@ -30,7 +30,7 @@ public:
     void stop(const Job &job) override;
     // Takes on a job whose process group runs without a launcher: its end is the group's end,
     // and how it ended cannot be known.
-    void watch(const Job &job);
+    void watch(const Job &job) override;
 
 private:
     struct Watched

@@ -66,4 +66,11 @@ QStringList split(const QString &text, QString *error)
     return words;
 }
 
+QString quote(const QString &word)
+{
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
 }

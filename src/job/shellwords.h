@@ -11,6 +11,8 @@ namespace ShellWords {
 // a backslash before $ ` " \ or a newline, and a backslash outside quotes keeps the next
 // character. An unclosed quote or a final backslash sets *error and gives no words.
 QStringList split(const QString &text, QString *error);
+// The word in single quotes, as a POSIX shell reads it back unchanged, whatever it holds.
+QString quote(const QString &word);
 
 }
 

@@ -122,13 +122,18 @@ qint64 encodedLength(const QByteArray &bytes, bool last)
 
 }
 
+bool FormBody::takes(const QString &fileName)
+{
+    return UploadSuffixes.contains(QFileInfo(fileName).completeSuffix());
+}
+
 QFileInfoList FormBody::uploadFiles(const QString &folder)
 {
     QFileInfoList files;
     QDirIterator entries(folder);
     while (entries.hasNext()) {
         const QFileInfo entry = entries.nextFileInfo();
-        if (!entry.isDir() && UploadSuffixes.contains(entry.completeSuffix()))
+        if (!entry.isDir() && takes(entry.fileName()))
             files.append(entry);
     }
     return files;

@@ -32,6 +32,8 @@ public:
 
     // The files of a job folder that the portal takes, in the order the folder lists them.
     static QFileInfoList uploadFiles(const QString &folder);
+    // Whether a file of this name is one that an upload takes.
+    static bool takes(const QString &fileName);
     // Reads every file once: slow for large folders, so not for the window's thread.
     static Plan plan(const PortalIdentity &identity, const QFileInfoList &files);
 

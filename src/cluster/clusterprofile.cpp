@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cluster/clusterprofile.h"
+
+#include "job/shellwords.h"
+
+QString ClusterProfile::problem() const
+{
+    if (host.trimmed().isEmpty())
+        return QStringLiteral("The cluster %1 has no host: enter its SSH destination in Settings, "
+                              "\"Clusters\".")
+                .arg(name);
+    // An option would be taken for the destination, and a blank would split it.
+    if (host.startsWith(QLatin1Char('-')) || host.contains(QLatin1Char(' ')))
+        return QStringLiteral("The host of the cluster %1 is not an SSH destination: %2.")
+                .arg(name, host);
+    QString error;
+    sshOptionWords(&error);
+    if (!error.isEmpty())
+        return QStringLiteral("The SSH options of the cluster %1 cannot be read: %2.")
+                .arg(name, error);
+    if (remoteDir.trimmed().isEmpty()
+        || remoteDir.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+        return QStringLiteral("The remote folder of the cluster %1 must be a folder without \"..\" "
+                              "in it: %2.")
+                .arg(name, remoteDir);
+    if (packageDir.trimmed().isEmpty())
+        return QStringLiteral("The cluster %1 has no package directory: enter where the package is "
+                              "installed on the cluster.")
+                .arg(name);
+    ShellWords::split(launcher, &error);
+    if (!error.isEmpty())
+        return QStringLiteral("The launcher of the cluster %1 cannot be read: %2.")
+                .arg(name, error);
+    return QString();
+}
+
+QStringList ClusterProfile::sshOptionWords(QString *error) const
+{
+    return ShellWords::split(sshOptions, error);
+}
+
+QString ClusterProfile::jobDir(qint64 id) const
+{
+    // A relative folder is the remote home's: the shell starts there.
+    return ShellWords::quote(remoteDir + QLatin1Char('/') + QString::number(id));
+}

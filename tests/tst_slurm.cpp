@@ -1,0 +1,302 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The cluster backend against stand-ins for ssh and Slurm's commands: the remote commands run
+// on this computer in a folder standing for the remote home, and each fault is one file away.
+#include "cluster/slurmbackend.h"
+#include "job/jobledger.h"
+#include "job/jobmanager.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+class TestSlurm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void queueFollowed_data();
+    void queueFollowed();
+    void submittedOnce_data();
+    void submittedOnce();
+    void refusedBeforeCopying_data();
+    void refusedBeforeCopying();
+
+private:
+    // Sets what a stand-in answers: the file of that name in the stand-ins' folder.
+    void answer(const QString &name, const QByteArray &content);
+    ClusterProfile profile() const;
+    SshConfig ssh() const;
+    Job deckJob();
+    QString remoteJobDir(qint64 id) const { return m_dir + u"/home/jobs/%1"_s.arg(id); }
+
+    IsolatedEnvironment m_env;
+    QString m_dir;
+};
+
+void TestSlurm::init()
+{
+    static int round = 0;
+    m_dir = m_env.path() + u"/round%1"_s.arg(++round);
+    const QByteArray fake = m_dir.toUtf8() + "/fake";
+    QVERIFY(QDir().mkpath(m_dir + u"/home"_s));
+    // ssh: the master and its check succeed; a command runs in the remote home unless the
+    // "mode" file says to fail, answer nothing, stall, or lose the answer of a submission.
+    writeScript(m_dir + u"/bin/ssh"_s, "#!/bin/bash\nfake=" + fake + "\n" + R"(
+for a in "$@"; do case "$a" in -O|-N) exit 0;; esac; done
+command=${@: -1}
+mode=$(cat "$fake/mode" 2>/dev/null)
+case "$mode" in
+    refused) echo "ssh: connect to host cluster port 22: Connection refused" >&2; exit 255;;
+    empty) exit 0;;
+    stall) sleep 30; exit 0;;
+esac
+cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
+status=$?
+case "$mode:$command" in lose-submit:*moltra-job.sh*) exit 255;; esac
+exit $status
+)");
+    writeScript(m_dir + u"/slurm/sbatch"_s, "fake=" + fake + "\n" + R"(
+case "$*" in *--test-only*)
+    if [ -s "$fake/refuse" ]; then cat "$fake/refuse" >&2; exit 1; fi
+    echo "sbatch: Job 1 to start" >&2; exit 0;;
+esac
+echo "$PWD $*" >> "$fake/sbatch.log"
+echo 7
+)");
+    writeScript(m_dir + u"/slurm/squeue"_s,
+                "fake=" + fake
+                        + "\ncat \"$fake/squeue\" 2>/dev/null\nexit $(cat \"$fake/squeue.exit\" "
+                          "2>/dev/null || echo 0)\n");
+    writeScript(m_dir + u"/slurm/scontrol"_s, "cat \"" + fake + "/scontrol\"\n");
+    writeScript(m_dir + u"/slurm/scancel"_s, "echo \"$*\" >> \"" + fake + "/scancel.log\"\n");
+    writeScript(m_dir + u"/package/moltra"_s, "exit 0\n");
+    QVERIFY(QDir().mkpath(m_dir + u"/fake"_s));
+}
+
+void TestSlurm::answer(const QString &name, const QByteArray &content)
+{
+    writeFile(m_dir + u"/fake/"_s + name, content);
+}
+
+ClusterProfile TestSlurm::profile() const
+{
+    ClusterProfile profile;
+    profile.name = u"fake"_s;
+    profile.host = u"cluster"_s;
+    profile.remoteDir = u"jobs"_s;
+    profile.packageDir = m_dir + u"/package"_s;
+    profile.partition = u"debug"_s;
+    profile.pollSeconds = 1;
+    return profile;
+}
+
+SshConfig TestSlurm::ssh() const
+{
+    SshConfig config;
+    config.ssh = m_dir + u"/bin/ssh"_s;
+    config.controlDir = m_dir;
+    config.timeoutMs = 2000;
+    return config;
+}
+
+Job TestSlurm::deckJob()
+{
+    Job job;
+    job.workDir = m_dir + u"/work"_s;
+    job.deck = writeFile(job.workDir + u"/mgo.d12"_s, "deck\n");
+    writeFile(job.workDir + u"/fort.34"_s, "geometry\n");
+    job.program = u"moltra"_s;
+    job.cores = 2;
+    job.where = u"fake"_s;
+    job.plan.output = job.workDir + u"/mgo.out"_s;
+    return job;
+}
+
+void TestSlurm::queueFollowed_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QByteArray>("squeue");
+    QTest::addColumn<int>("squeueExit");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("scontrol");
+    QTest::addColumn<Jobs::State>("state");
+    QTest::addColumn<QString>("said");
+
+    const QByteArray unknown = "slurm_load_jobs error: Invalid job id specified\n";
+    QTest::newRow("pending") << QString() << "7|PENDING|Priority\n"_ba << 0 << ""_ba
+                             << ""_ba << Jobs::State::Queued << QString();
+    QTest::newRow("running") << QString() << "7|RUNNING|None\n"_ba << 0 << ""_ba
+                             << ""_ba << Jobs::State::Running << QString();
+    QTest::newRow("left the queue, finished") << QString() << ""_ba << 0 << "1 0"_ba
+                                              << ""_ba << Jobs::State::Finished << QString();
+    QTest::newRow("left the queue, failed")
+            << QString() << ""_ba << 0 << "1 3"_ba
+            << ""_ba << Jobs::State::Failed << u"moltra exited with code 3"_s;
+    QTest::newRow("unknown to squeue, finished")
+            << QString() << "squeue: error: Invalid job id specified\n"_ba << 1 << "1 0"_ba
+            << ""_ba << Jobs::State::Finished << QString();
+    QTest::newRow("squeue failing otherwise")
+            << QString() << "squeue: error: Unable to contact slurm controller\n"_ba << 1
+            << "1 0"_ba
+            << ""_ba << Jobs::State::Submitted << u"Unable to contact"_s;
+    QTest::newRow("vanished without an exit status")
+            << QString() << ""_ba << 0 << ""_ba << unknown << Jobs::State::Lost
+            << u"without an exit status"_s;
+    QTest::newRow("cancelled by someone else")
+            << QString() << ""_ba << 0 << ""_ba
+            << "JobId=7 JobName=mgo JobState=CANCELLED Reason=None ExitCode=0:15\n"_ba
+            << Jobs::State::Stopped << u"cancelled on the cluster"_s;
+    QTest::newRow("timed out")
+            << QString() << ""_ba << 0 << ""_ba
+            << "JobId=7 JobName=mgo JobState=TIMEOUT Reason=TimeLimit ExitCode=0:0\n"_ba
+            << Jobs::State::Failed << u"time limit"_s;
+    QTest::newRow("ssh exit 255") << u"refused"_s << ""_ba << 0 << "1 0"_ba
+                                  << ""_ba << Jobs::State::Submitted << u"not reachable since"_s;
+    QTest::newRow("empty answer") << u"empty"_s << ""_ba << 0 << "1 0"_ba
+                                  << ""_ba << Jobs::State::Submitted << u"incomplete"_s;
+    QTest::newRow("stalled connection") << u"stall"_s << ""_ba << 0 << "1 0"_ba
+                                        << ""_ba << Jobs::State::Submitted << u"did not answer"_s;
+}
+
+void TestSlurm::queueFollowed()
+{
+    QFETCH(QString, mode);
+    QFETCH(QByteArray, squeue);
+    QFETCH(int, squeueExit);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, scontrol);
+    QFETCH(Jobs::State, state);
+    QFETCH(QString, said);
+
+    // A job that an earlier launcher submitted, as its ledger keeps it.
+    const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
+    Job job = deckJob();
+    job.outputFile = job.plan.output;
+    job.state = Jobs::State::Submitted;
+    job.remoteId = u"7"_s;
+    {
+        JobLedger ledger(ledgerPath);
+        QVERIFY(ledger.record(job));
+    }
+    writeFile(remoteJobDir(job.id) + u"/moltra.jobid"_s, "7\n");
+    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, "the whole output\n");
+    if (!status.isEmpty())
+        writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, status);
+    answer(u"mode"_s, mode.toUtf8());
+    answer(u"squeue"_s, squeue);
+    answer(u"squeue.exit"_s, QByteArray::number(squeueExit));
+    answer(u"scontrol"_s, scontrol);
+
+    JobManager jobs(ledgerPath);
+    QSignalSpy changed(&jobs, &JobManager::jobStateChanged);
+    QSignalSpy notices(&jobs, &JobManager::backendNotice);
+    jobs.setBackend(u"fake"_s, new SlurmBackend(profile(), {}, ssh()));
+    QTRY_VERIFY_WITH_TIMEOUT(changed.size() + notices.size() > 0, 10000);
+    QCOMPARE(jobs.find(job.id)->state, state);
+    const QString told = jobs.find(job.id)->reason + notices.value(0).value(0).toString();
+    QVERIFY2(told.contains(said), qPrintable(told));
+    // The results come home with the end, and only then.
+    QCOMPARE(QFile::exists(job.outputFile), !Jobs::isActive(state));
+}
+
+void TestSlurm::submittedOnce_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("answered") << QString();
+    // sbatch took the job, but its answer never came: the id is read from the job's folder.
+    QTest::newRow("answer lost") << u"lose-submit"_s;
+}
+
+void TestSlurm::submittedOnce()
+{
+    QFETCH(QString, mode);
+    answer(u"mode"_s, mode.toUtf8());
+    answer(u"squeue"_s, "7|RUNNING|None\n");
+    writeFile(m_dir + u"/work/mgo.out"_s, "an earlier run's output\n");
+
+    JobManager jobs{ QString() };
+    auto *backend = new SlurmBackend(profile(), {}, ssh());
+    jobs.setBackend(u"fake"_s, backend);
+    QString error;
+    const qint64 id = jobs.start(deckJob(), &error);
+    QVERIFY2(id, qPrintable(error));
+    QCOMPARE(jobs.find(id)->state, Jobs::State::Submitted);
+    QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Running, 10000);
+    QCOMPARE(jobs.find(id)->remoteId, u"7"_s);
+    // Another look at the queue, which must not submit it again.
+    answer(u"mode"_s, QByteArray());
+    const int polls = backend->pollCount();
+    QTRY_VERIFY_WITH_TIMEOUT(backend->pollCount() > polls + 1, 10000);
+
+    const QString remote = remoteJobDir(id);
+    QCOMPARE(readFile(m_dir + u"/fake/sbatch.log"_s).count('\n'), 1);
+    QCOMPARE(readFile(remote + u"/mgo.d12"_s), "deck\n"_ba);
+    QCOMPARE(readFile(remote + u"/fort.34"_s), "geometry\n"_ba);
+    const QByteArray script = readFile(remote + u"/moltra-job.sh"_s);
+    QVERIFY(script.contains("#SBATCH --ntasks=2\n"));
+    QVERIFY(script.contains("#SBATCH --partition=debug\n"));
+    QVERIFY(script.contains(m_dir.toUtf8() + "/package/moltra"));
+    // The earlier output is kept beside the new one's mirror.
+    QCOMPARE(readFile(m_dir + u"/work/mgo.out~"_s), "an earlier run's output\n"_ba);
+
+    jobs.stop(id);
+    QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
+    QTRY_COMPARE(readFile(m_dir + u"/fake/scancel.log"_s), "7\n"_ba);
+    answer(u"squeue"_s, QByteArray());
+    answer(u"scontrol"_s, "JobId=7 JobState=CANCELLED ExitCode=0:15\n");
+    QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Stopped, 10000);
+}
+
+void TestSlurm::refusedBeforeCopying_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("remoteDir");
+    QTest::addColumn<QByteArray>("sbatchRefuses");
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("empty host") << QString() << u"jobs"_s << ""_ba << true << u"no host"_s;
+    QTest::newRow("remote folder above the home")
+            << u"cluster"_s << u"jobs/../.."_s << ""_ba << true << u"without \"..\""_s;
+    QTest::newRow("partition refused")
+            << u"cluster"_s << u"jobs"_s << "sbatch: error: invalid partition specified: nope\n"_ba
+            << true << u"invalid partition specified: nope"_s;
+    QTest::newRow("no executable")
+            << u"cluster"_s << u"jobs"_s << ""_ba << false << u"no executable file"_s;
+}
+
+void TestSlurm::refusedBeforeCopying()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, remoteDir);
+    QFETCH(QByteArray, sbatchRefuses);
+    QFETCH(bool, executable);
+    QFETCH(QString, said);
+
+    answer(u"refuse"_s, sbatchRefuses);
+    if (!executable)
+        QVERIFY(QFile::remove(m_dir + u"/package/moltra"_s));
+    ClusterProfile refusing = profile();
+    refusing.host = host;
+    refusing.remoteDir = remoteDir;
+    JobManager jobs{ QString() };
+    jobs.setBackend(u"fake"_s, new SlurmBackend(refusing, {}, ssh()));
+    QSignalSpy ended(&jobs, &JobManager::jobEnded);
+    QString error;
+    const qint64 id = jobs.start(deckJob(), &error);
+    if (id) {
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
+        QCOMPARE(jobs.find(id)->state, Jobs::State::Failed);
+        error = ended.first().at(1).value<JobRunner::Outcome>().message;
+    }
+    QVERIFY2(error.contains(said), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(remoteJobDir(1)));
+    QCOMPARE(readFile(m_dir + u"/work/mgo.d12"_s), "deck\n"_ba);
+    QVERIFY(!QFileInfo::exists(m_dir + u"/fake/sbatch.log"_s));
+}
+
+QTEST_GUILESS_MAIN(TestSlurm)
+#include "tst_slurm.moc"
