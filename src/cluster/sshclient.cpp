@@ -37,8 +37,8 @@ SshClient::~SshClient()
     // The shared connection is of no use to anyone once its launcher is gone.
     QProcess::startDetached(m_config.ssh,
                             commonOptions()
-                                    + QStringList{ QStringLiteral("-O"), QStringLiteral("exit"),
-                                                   QStringLiteral("--"), m_host });
+                                    + QStringList{ QStringLiteral("-O"), QStringLiteral("exit") }
+                                    + m_options + QStringList{ QStringLiteral("--"), m_host });
 }
 
 QString SshClient::faultText(const QString &host, const QString &error)
@@ -85,7 +85,7 @@ void SshClient::withMaster(const std::function<void(const QString &)> &job)
             masterReady(QString());
         else
             startMaster(false);
-    });
+    })->start();
 }
 
 void SshClient::startMaster(bool mayAsk)
@@ -182,6 +182,7 @@ QProcess *SshClient::launch(const QStringList &arguments, int timeoutMs, const D
                                .arg(timeoutMs / 1000.0);
         finish(result);
         process->kill();
+        process->waitForFinished(1000);
     });
     timer->start(timeoutMs);
     ++m_commands;

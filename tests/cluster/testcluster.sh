@@ -13,6 +13,8 @@ stop() {
     for pidfile in "$dir"/run/*.pid; do
         [ -f "$pidfile" ] || continue
         pid=$(cat "$pidfile")
+        # The sessions of sshd outlive the listener: they go first.
+        pkill -TERM -P "$pid" 2>/dev/null || true
         kill "$pid" 2>/dev/null || true
     done
     for pidfile in "$dir"/run/*.pid; do
