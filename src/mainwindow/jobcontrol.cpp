@@ -6,6 +6,7 @@
 #include "job/localbackend.h"
 #include "mainwindow/outputview.h"
 #include "mainwindow/runcontrols.h"
+#include "mainwindow/runon.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
@@ -62,6 +63,7 @@ void MainWindow::startJob()
     job.cores = ui->spinBoxProcs->isEnabled() ? ui->spinBoxProcs->value() : 1;
     job.plan = planned.plan;
     job.portal = m_loaded.identity();
+    job.where = m_run_on->where();
     QString error;
     const qint64 id = m_jobs->start(job, &error);
     if (id == 0) {
@@ -69,7 +71,8 @@ void MainWindow::startJob()
         return;
     }
     m_current = id;
-    m_job_note = planned.note;
+    // The serial fallback is this computer's: a cluster has its own builds.
+    m_job_note = job.where == Jobs::thisComputer() ? planned.note : QString();
     m_loaded.ran();
     enterRunningState();
 }
@@ -78,6 +81,7 @@ void MainWindow::enterRunningState()
 {
     m_run_controls->showRunning(isStopping());
     m_output->follow();
+    m_jobs->follow(m_current);
     m_timer->start(200);
     setStatus(QString());
 }
@@ -127,7 +131,15 @@ void MainWindow::updateProgress()
     if (isStopping())
         return;
     const JobRunner *runner = m_jobs->local()->runner();
-    if (!m_jobs->local()->runs(m_current))
+    const Job *job = m_jobs->find(m_current);
+    if (job && job->where != Jobs::thisComputer())
+        setStatus(QStringLiteral("%1 on %2, %3")
+                          .arg(job->state == Jobs::State::Submitted ? QStringLiteral("Submitted")
+                                       : job->state == Jobs::State::Queued
+                                       ? QStringLiteral("Queued")
+                                       : QStringLiteral("Running"),
+                               job->where, elapsed()));
+    else if (!m_jobs->local()->runs(m_current))
         setStatus(QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed()));
     else if (!m_job_note.isEmpty())
         setStatus(m_job_note + QStringLiteral(", ") + elapsed());

@@ -5,6 +5,7 @@
 #include "job/programcatalog.h"
 #include "mainwindow/jobstab.h"
 #include "mainwindow/outputview.h"
+#include "mainwindow/runon.h"
 #include "ui_mainwindow.h"
 
 #include <QFileInfo>
@@ -34,6 +35,18 @@ void MainWindow::setUpJobs()
     });
     connect(m_jobs_tab, &JobsTab::failed, this, [this](const QString &text) { critical(text); });
     connect(m_jobs, &JobManager::ledgerFailed, this, &MainWindow::setStatus);
+    m_run_on = new RunOn(ui->comboBoxRunOn, m_jobs, m_settings, this);
+    connect(m_jobs, &JobManager::backendNotice, this, &MainWindow::setStatus);
+    connect(m_jobs, &JobManager::jobFetched, this, [this](qint64 id, const QString &problem) {
+        const Job *job = m_jobs->find(id);
+        if (!job)
+            return;
+        if (problem.isEmpty())
+            setStatus(tr("The results were copied back from %1 into %2")
+                              .arg(job->where, job->workDir));
+        else
+            critical(tr("The results were not copied back from %1: %2.").arg(job->where, problem));
+    });
     // Said once: the launcher works on without its list of jobs.
     if (!m_jobs->ledgerProblem().isEmpty())
         QTimer::singleShot(0, this, [this] { setStatus(m_jobs->ledgerProblem()); });
@@ -68,6 +81,7 @@ void MainWindow::loadJob(qint64 l_id)
     const Program *shown = ProgramCatalog::find(ui->comboBoxProgram->currentText());
     ui->lineEditTitle->setText(job->title);
     ui->comboBoxProgram->setCurrentText(program);
+    m_run_on->setWhere(job->where);
     if (ui->spinBoxProcs->isEnabled())
         ui->spinBoxProcs->setValue(cores);
     ui->toolButtonUpload->setEnabled(m_loaded.isPortalJob() && !active);

@@ -82,9 +82,17 @@ void JobsTab::showMenu(const QPoint &position)
             Q_EMIT runAgainRequested(id);
         })->setEnabled(!active);
     menu.addAction(tr("Stop"), this, [this, id] { Q_EMIT stopRequested(id); })->setEnabled(active);
-    menu.addAction(tr("Remove from list"), this, [this, id] {
-            m_jobs->remove(id);
-        })->setEnabled(!active);
+    const QString where = job->where;
+    if (where != Jobs::thisComputer()) {
+        menu.addAction(tr("Copy results back from %1").arg(where), this, [this, id] {
+                m_jobs->fetch(id);
+            })->setEnabled(!active && m_jobs->backend(where));
+    }
+    // A cluster's copy of the job goes with its record; the local files stay.
+    const QString remove = where == Jobs::thisComputer()
+            ? tr("Remove from list")
+            : tr("Remove from list and its folder from %1").arg(where);
+    menu.addAction(remove, this, [this, id] { m_jobs->remove(id); })->setEnabled(!active);
     menu.exec(m_view->viewport()->mapToGlobal(position));
 }
 

@@ -7,6 +7,7 @@
 #include "mainwindow/outputview.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/runcontrols.h"
+#include "mainwindow/runon.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -158,6 +159,8 @@ void MainWindow::changeSettings()
         return;
     m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
     dialog.storeLauncherSettings();
+    dialog.storeClusters();
+    m_run_on->apply();
 }
 
 QUrl MainWindow::workdirUrl() const

@@ -19,6 +19,7 @@ class JobsTab;
 class OutputView;
 class RecentFiles;
 class RunControls;
+class RunOn;
 class UploadProgress;
 class QMimeData;
 class QMessageBox;
@@ -107,6 +108,7 @@ private:
     JobsTab *m_jobs_tab = nullptr;
     RecentFiles *m_recent_files = nullptr;
     RunControls *m_run_controls = nullptr;
+    RunOn *m_run_on = nullptr;
     OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
     QPointer<QMessageBox> m_question;

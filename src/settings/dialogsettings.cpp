@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/dialogsettings.h"
 
+#include "settings/clusterspage.h"
 #include "settings/settingskeys.h"
 #include "ui_dialogsettings.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 
@@ -22,6 +24,9 @@ DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
     ui->editMpiCoresOption->setText(
             SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption));
     connect(ui->editMpiLauncher, &QLineEdit::textChanged, this, &DialogSettings::checkLauncher);
+    m_clusters = new ClustersPage(SettingsKeys::clusterProfiles(*m_settings),
+                                  SettingsKeys::sshConfig(), this);
+    ui->tabWidget->addTab(m_clusters, tr("Clusters"));
     // Enter confirms the dialog, also right after a folder was chosen with "Change...".
     ui->buttonBox->button(QDialogButtonBox::Ok)->setDefault(true);
     checkLauncher();
@@ -32,6 +37,22 @@ void DialogSettings::storeLauncherSettings()
     m_settings->setValue(SettingsKeys::MpiLauncher, ui->editMpiLauncher->text());
     m_settings->setValue(SettingsKeys::MpiArguments, ui->editMpiArguments->text());
     m_settings->setValue(SettingsKeys::MpiCoresOption, ui->editMpiCoresOption->text());
+}
+
+void DialogSettings::storeClusters()
+{
+    SettingsKeys::storeClusterProfiles(*m_settings, m_clusters->profiles());
+}
+
+void DialogSettings::accept()
+{
+    const QString problem = m_clusters->problem();
+    if (!problem.isEmpty()) {
+        ui->tabWidget->setCurrentWidget(m_clusters);
+        QMessageBox::warning(this, windowTitle(), problem);
+        return;
+    }
+    QDialog::accept();
 }
 
 DialogSettings::~DialogSettings()

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class ClustersPage;
 class QSettings;
 
 namespace Ui {
@@ -24,6 +25,11 @@ public:
     void checkLauncher();
     // Stores the MPI launcher's settings as the dialog shows them.
     void storeLauncherSettings();
+    // Stores the cluster profiles as the "Clusters" page shows them.
+    void storeClusters();
+    ClustersPage *clustersPage() const { return m_clusters; }
+    // Refused while the cluster profiles cannot be stored.
+    void accept() override;
 
     // Appended to an executable's name when looking for it: ".exe" on Windows, nothing elsewhere.
     static QString executableSuffix();
@@ -36,6 +42,7 @@ public Q_SLOTS:
 private:
     Ui::DialogSettings *ui;
     QSettings *m_settings;
+    ClustersPage *m_clusters = nullptr;
 };
 
 #endif

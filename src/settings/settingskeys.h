@@ -2,7 +2,11 @@
 #ifndef SETTINGSKEYS_H
 #define SETTINGSKEYS_H
 
+#include "cluster/clusterprofile.h"
+#include "cluster/sshclient.h"
 #include "job/packageconfig.h"
+
+#include <QList>
 
 #include <QString>
 
@@ -39,6 +43,14 @@ QString stringValue(const QSettings &settings, const QString &key);
 
 // What a job needs of the settings.
 PackageConfig packageConfig(const QSettings &settings);
+
+// The cluster profiles, each under "clusters/<name>/", sorted by name.
+QList<ClusterProfile> clusterProfiles(QSettings &settings);
+// Replaces every stored profile with these.
+void storeClusterProfiles(QSettings &settings, const QList<ClusterProfile> &profiles);
+// How the launcher starts ssh: sockets in a folder of the user's own, and the launcher itself
+// as the helper that asks for a passphrase.
+SshConfig sshConfig();
 
 }
 
