@@ -35,10 +35,13 @@ SshClient::~SshClient()
     if (m_master != Master::Up)
         return;
     // The shared connection is of no use to anyone once its launcher is gone.
-    QProcess::startDetached(m_config.ssh,
-                            commonOptions()
-                                    + QStringList{ QStringLiteral("-O"), QStringLiteral("exit") }
-                                    + m_options + QStringList{ QStringLiteral("--"), m_host });
+    QProcess exit;
+    exit.setProgram(m_config.ssh);
+    exit.setArguments(commonOptions() + QStringList{ QStringLiteral("-O"), QStringLiteral("exit") }
+                      + m_options + QStringList{ QStringLiteral("--"), m_host });
+    exit.setStandardOutputFile(QProcess::nullDevice());
+    exit.setStandardErrorFile(QProcess::nullDevice());
+    exit.startDetached();
 }
 
 QString SshClient::faultText(const QString &host, const QString &error)

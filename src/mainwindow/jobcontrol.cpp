@@ -133,12 +133,11 @@ void MainWindow::updateProgress()
     const JobRunner *runner = m_jobs->local()->runner();
     const Job *job = m_jobs->find(m_current);
     if (job && job->where != Jobs::thisComputer())
-        setStatus(QStringLiteral("%1 on %2, %3")
-                          .arg(job->state == Jobs::State::Submitted ? QStringLiteral("Submitted")
-                                       : job->state == Jobs::State::Queued
-                                       ? QStringLiteral("Queued")
-                                       : QStringLiteral("Running"),
-                               job->where, elapsed()));
+        setStatus((job->state == Jobs::State::Submitted ? QStringLiteral("Submitted to %1, %2")
+                           : job->state == Jobs::State::Queued
+                           ? QStringLiteral("Queued on %1, %2")
+                           : QStringLiteral("Running on %1, %2"))
+                          .arg(job->where, elapsed()));
     else if (!m_jobs->local()->runs(m_current))
         setStatus(QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed()));
     else if (!m_job_note.isEmpty())
