@@ -3,6 +3,8 @@
 
 #include "job/shellwords.h"
 
+#include <QRegularExpression>
+
 QString ClusterProfile::problem() const
 {
     if (host.trimmed().isEmpty())
@@ -27,6 +29,13 @@ QString ClusterProfile::problem() const
         return QStringLiteral("The cluster %1 has no package directory: enter where the package is "
                               "installed on the cluster.")
                 .arg(name);
+    // Each goes into a line of the job script of its own.
+    for (const QString &word : { partition, account, timeLimit }) {
+        if (word.contains(QRegularExpression(QStringLiteral("\\s"))))
+            return QStringLiteral("The partition, account and time limit of the cluster %1 must "
+                                  "each be one word: \"%2\".")
+                    .arg(name, word);
+    }
     ShellWords::split(launcher, &error);
     if (!error.isEmpty())
         return QStringLiteral("The launcher of the cluster %1 cannot be read: %2.")
@@ -39,8 +48,16 @@ QStringList ClusterProfile::sshOptionWords(QString *error) const
     return ShellWords::split(sshOptions, error);
 }
 
+QString ClusterProfile::folder() const
+{
+    const QString trimmed = remoteDir.trimmed();
+    if (trimmed == QLatin1String("~"))
+        return QStringLiteral(".");
+    return trimmed.startsWith(QLatin1String("~/")) ? trimmed.mid(2) : trimmed;
+}
+
 QString ClusterProfile::jobDir(qint64 id) const
 {
     // A relative folder is the remote home's: the shell starts there.
-    return ShellWords::quote(remoteDir + QLatin1Char('/') + QString::number(id));
+    return ShellWords::quote(folder() + QLatin1Char('/') + QString::number(id));
 }

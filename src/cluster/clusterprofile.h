@@ -32,6 +32,9 @@ struct ClusterProfile
     QString problem() const;
     // The ssh options as words, or empty with *error set.
     QStringList sshOptionWords(QString *error) const;
+    // The folder of the jobs as the remote shell takes it: "~/" is the home, where a
+    // relative folder is anyway.
+    QString folder() const;
     // The remote folder of one job, as a shell word.
     QString jobDir(qint64 id) const;
 };

@@ -16,6 +16,15 @@ namespace {
 const QString JobLine = QStringLiteral("moltra-job ");
 const QString SqueueEnd = QStringLiteral("moltra-squeue ");
 const QString AnswerEnd = QStringLiteral("moltra-end");
+// Slurm's states of a job that waits or runs; any other is an end, which its exit-status file
+// or Slurm's record of it tells.
+const QStringList QueuedStates = { QStringLiteral("PENDING"), QStringLiteral("CONFIGURING"),
+                                   QStringLiteral("REQUEUED"), QStringLiteral("REQUEUE_HOLD"),
+                                   QStringLiteral("REQUEUE_FED"), QStringLiteral("RESV_DEL_HOLD") };
+const QStringList RunningStates
+        = { QStringLiteral("RUNNING"),   QStringLiteral("COMPLETING"), QStringLiteral("SUSPENDED"),
+            QStringLiteral("STOPPED"),   QStringLiteral("SIGNALING"),  QStringLiteral("STAGE_OUT"),
+            QStringLiteral("RESIZING") };
 
 QString q(const QString &word)
 {
@@ -24,7 +33,7 @@ QString q(const QString &word)
 
 QString remotePath(const ClusterProfile &profile, qint64 id, const QString &name)
 {
-    return q(QStringLiteral("%1/%2/%3").arg(profile.remoteDir, QString::number(id), name));
+    return q(QStringLiteral("%1/%2/%3").arg(profile.folder(), QString::number(id), name));
 }
 
 // The files a job needs besides its deck, where they are.
@@ -79,9 +88,7 @@ std::optional<JobRunner::Outcome> outcomeOfSlurm(const QString &line, bool stopp
 {
     static const QRegularExpression jobState(QStringLiteral("JobState=(\\w+)"));
     const QString state = jobState.match(line).captured(1);
-    if (state == QLatin1String("PENDING") || state == QLatin1String("RUNNING")
-        || state == QLatin1String("CONFIGURING") || state == QLatin1String("COMPLETING")
-        || state == QLatin1String("SUSPENDED"))
+    if (QueuedStates.contains(state) || RunningStates.contains(state))
         return std::nullopt;
     JobRunner::Outcome outcome;
     if (stopping || state == QLatin1String("CANCELLED")) {
@@ -369,10 +376,9 @@ void SlurmBackend::pollAnswered(const SshResult &result)
             continue;
         }
         const QString state = queued.value(tracked->job.remoteId);
-        if (state == QLatin1String("PENDING") || state == QLatin1String("CONFIGURING")) {
+        if (QueuedStates.contains(state)) {
             report(*tracked, Jobs::State::Queued);
-        } else if (!state.isEmpty() && state != QLatin1String("CANCELLED")
-                   && state != QLatin1String("COMPLETED") && state != QLatin1String("FAILED")) {
+        } else if (RunningStates.contains(state)) {
             report(*tracked, Jobs::State::Running);
         } else if (!status.isEmpty()) {
             JobRunner::Outcome outcome = outcomeOfStatus(tracked->job, status);

@@ -85,7 +85,7 @@ QString prepare(const ClusterProfile &profile, const PackageConfig &package, con
     lines.append(QStringLiteral("answer=$(sbatch --test-only %1 --wrap=true 2>&1) || refuse "
                                 "\"Slurm refused the job: $answer\"")
                          .arg(quotedWords(sbatchOptions(profile, job))));
-    const QString remoteDir = q(profile.remoteDir);
+    const QString remoteDir = q(profile.folder());
     const QString jobDir = profile.jobDir(job.id);
     lines.append(
             QStringLiteral("mkdir -p -- %1 || refuse %2")
