@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Jobs on a real one-node Slurm cluster reached through a real sshd on the loopback, both
 // started by tests/cluster/testcluster.sh with all their state in a temporary folder.
+#include "cluster/clusterprobe.h"
 #include "cluster/slurmbackend.h"
 #include "job/jobmanager.h"
 #include "testsupport.h"
@@ -25,6 +26,8 @@ private Q_SLOTS:
     void pickedUpAfterRestart();
     void hostKeyFaults_data();
     void hostKeyFaults();
+    void passphraseAsked_data();
+    void passphraseAsked();
 
 private:
     ClusterProfile profile() const;
@@ -250,6 +253,52 @@ void TestCluster::hostKeyFaults()
     QCOMPARE(readFile(job.deck), "echo never\n"_ba);
     const QString message = ended.first().at(1).value<JobRunner::Outcome>().message;
     QVERIFY2(message.contains(said), qPrintable(message));
+}
+
+void TestCluster::passphraseAsked_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("right passphrase") << "secret"_ba << true << u"Partitions: debug*"_s;
+    QTest::newRow("wrong passphrase") << "guess"_ba << false << u"refused the login"_s;
+}
+
+void TestCluster::passphraseAsked()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, connected);
+    QFETCH(QString, said);
+
+    // A key with a passphrase, the only one that the client offers.
+    const QString key = m_dir + u"/pass_key"_s;
+    QVERIFY(QProcess::execute(
+                    u"ssh-keygen"_s,
+                    { u"-q"_s, u"-t"_s, u"ed25519"_s, u"-N"_s, u"secret"_s, u"-f"_s, key })
+            == 0);
+    QFile authorized(m_cluster + u"/ssh/authorized_keys"_s);
+    QVERIFY(authorized.open(QIODevice::Append));
+    authorized.write(readFile(key + u".pub"_s));
+    authorized.close();
+    const QString config
+            = writeFile(m_dir + u"/ssh_config"_s,
+                        readFile(m_cluster + u"/ssh_config"_s)
+                                .replace(m_cluster.toUtf8() + "/ssh/client_key", key.toUtf8()));
+    SshConfig asking = ssh();
+    asking.askpass
+            = writeScript(m_dir + u"/askpass"_s,
+                          "echo \"$1\" >> " + m_dir.toUtf8() + "/prompts\necho " + answer + "\n");
+    ClusterProfile profile = this->profile();
+    profile.sshOptions = u"-F "_s + config;
+
+    ClusterProbe probe(profile, asking);
+    QSignalSpy finished(&probe, &ClusterProbe::finished);
+    probe.start();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.first().at(0).toBool(), connected);
+    QVERIFY2(finished.first().at(1).toString().contains(said),
+             qPrintable(finished.first().at(1).toString()));
+    QVERIFY(readFile(m_dir + u"/prompts"_s).contains("passphrase"));
 }
 
 QTEST_GUILESS_MAIN(TestCluster)

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTextDocumentFragment>
 #include <QtTest>
 
@@ -19,6 +20,8 @@ class TestSettings : public QObject
 private Q_SLOTS:
     void discoveryAndConfirming_data();
     void discoveryAndConfirming();
+    void clusterProfilesKept_data();
+    void clusterProfilesKept();
 
 private:
     IsolatedEnvironment m_env;
@@ -79,6 +82,56 @@ void TestSettings::discoveryAndConfirming()
     QCOMPARE(QDialog::DialogCode(dialog.result()), QDialog::Accepted);
     dialog.storeLauncherSettings();
     QCOMPARE(SettingsKeys::packageConfig(settings).mpiLauncher, launcher);
+}
+
+void TestSettings::clusterProfilesKept_data()
+{
+    QTest::addColumn<int>("picked");
+    QTest::addColumn<QString>("added");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("pollSeconds");
+    // A shorter interval than the page offers, stored by hand, is used as it stands.
+    QTest::newRow("short interval kept") << 0 << QString() << true << 2;
+    QTest::newRow("interval picked") << 30 << QString() << true << 30;
+    QTest::newRow("another of the name") << 0 << u"big"_s << false << 2;
+    QTest::newRow("another without a name") << 0 << u" "_s << false << 2;
+}
+
+void TestSettings::clusterProfilesKept()
+{
+    QFETCH(int, picked);
+    QFETCH(QString, added);
+    QFETCH(bool, accepted);
+    QFETCH(int, pollSeconds);
+    QSettings settings = launcherSettings();
+    settings.clear();
+    ClusterProfile big;
+    big.name = u"big"_s;
+    big.host = u"me@big.example.org"_s;
+    big.sshOptions = u"-p 2222"_s;
+    big.pollSeconds = 2;
+    SettingsKeys::storeClusterProfiles(settings, { big });
+
+    DialogSettings dialog(nullptr, &settings);
+    if (picked)
+        dialog.findChild<QSpinBox *>(u"spinBoxPollSeconds"_s)->setValue(picked);
+    if (!added.isEmpty()) {
+        dialog.findChild<QPushButton *>(u"buttonAddCluster"_s)->click();
+        dialog.findChild<QLineEdit *>(u"editName"_s)->setText(added);
+    }
+    ModalAnswerer answerer;
+    answerer.answer(u"OK"_s);
+    dialog.accept();
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    QCOMPARE(answerer.shown.size(), accepted ? 0 : 1);
+    if (accepted)
+        dialog.storeClusters();
+    const QList<ClusterProfile> stored = SettingsKeys::clusterProfiles(settings);
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.first().host, big.host);
+    QCOMPARE(stored.first().sshOptions, big.sshOptions);
+    QCOMPARE(stored.first().remoteDir, u"moltra-jobs"_s);
+    QCOMPARE(stored.first().pollSeconds, pollSeconds);
 }
 
 QTEST_MAIN(TestSettings)

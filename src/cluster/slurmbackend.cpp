@@ -18,12 +18,12 @@ const QString SqueueEnd = QStringLiteral("moltra-squeue ");
 const QString AnswerEnd = QStringLiteral("moltra-end");
 // Slurm's states of a job that waits or runs; any other is an end, which its exit-status file
 // or Slurm's record of it tells.
-const QStringList QueuedStates = { QStringLiteral("PENDING"), QStringLiteral("CONFIGURING"),
-                                   QStringLiteral("REQUEUED"), QStringLiteral("REQUEUE_HOLD"),
+const QStringList QueuedStates = { QStringLiteral("PENDING"),     QStringLiteral("CONFIGURING"),
+                                   QStringLiteral("REQUEUED"),    QStringLiteral("REQUEUE_HOLD"),
                                    QStringLiteral("REQUEUE_FED"), QStringLiteral("RESV_DEL_HOLD") };
 const QStringList RunningStates
-        = { QStringLiteral("RUNNING"),   QStringLiteral("COMPLETING"), QStringLiteral("SUSPENDED"),
-            QStringLiteral("STOPPED"),   QStringLiteral("SIGNALING"),  QStringLiteral("STAGE_OUT"),
+        = { QStringLiteral("RUNNING"), QStringLiteral("COMPLETING"), QStringLiteral("SUSPENDED"),
+            QStringLiteral("STOPPED"), QStringLiteral("SIGNALING"),  QStringLiteral("STAGE_OUT"),
             QStringLiteral("RESIZING") };
 
 QString q(const QString &word)
