@@ -38,6 +38,8 @@ private:
     QList<Jobs::State> run(JobManager &jobs, const Job &job, qint64 *id);
 
     IsolatedEnvironment m_env;
+    QString remoteDir() const { return m_dir + u"/remote's jobs"_s; }
+
     QString m_cluster;
     QString m_dir;
 };
@@ -79,7 +81,8 @@ ClusterProfile TestCluster::profile() const
     profile.name = u"test"_s;
     profile.host = u"moltra-test"_s;
     profile.sshOptions = u"-F '%1/ssh_config'"_s.arg(m_cluster);
-    profile.remoteDir = m_dir + u"/remote"_s;
+    // A blank and a quote in the remote folder: paths go into commands quoted.
+    profile.remoteDir = remoteDir();
     profile.packageDir = m_cluster + u"/package"_s;
     profile.timeLimit = u"0:10:00"_s;
     profile.pollSeconds = 1;
@@ -173,7 +176,7 @@ void TestCluster::runsOnTheCluster()
     QCOMPARE(QFile::exists(job.workDir + u"/"_s + resultFile), !result.isEmpty());
     if (!result.isEmpty())
         QCOMPARE(readFile(job.workDir + u"/"_s + resultFile), result);
-    QVERIFY(QFileInfo::exists(u"%1/remote/%2/moltra-job.sh"_s.arg(m_dir).arg(id)));
+    QVERIFY(QFileInfo::exists(u"%1/%2/moltra-job.sh"_s.arg(remoteDir()).arg(id)));
 }
 
 void TestCluster::followedAndStopped()
@@ -188,6 +191,9 @@ void TestCluster::followedAndStopped()
     // The output grows in the local file while the job runs.
     jobs.follow(id);
     QTRY_COMPARE_WITH_TIMEOUT(readFile(jobs.find(id)->outputFile), "cycle 1\n"_ba, 15000);
+    // Later fetches take only what is new.
+    QTest::qWait(2 * SlurmBackend::FollowIntervalMs + 500);
+    QCOMPARE(readFile(jobs.find(id)->outputFile), "cycle 1\n"_ba);
     jobs.stop(id);
     QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Stopped, 30000);
@@ -249,7 +255,7 @@ void TestCluster::hostKeyFaults()
     QVERIFY(id);
     QCOMPARE(jobs.find(id)->state, Jobs::State::Failed);
     QVERIFY2(jobs.find(id)->reason.contains(u"not submitted"_s), qPrintable(jobs.find(id)->reason));
-    QVERIFY(!QFileInfo::exists(m_dir + u"/remote"_s));
+    QVERIFY(!QFileInfo::exists(remoteDir()));
     QCOMPARE(readFile(job.deck), "echo never\n"_ba);
     const QString message = ended.first().at(1).value<JobRunner::Outcome>().message;
     QVERIFY2(message.contains(said), qPrintable(message));
