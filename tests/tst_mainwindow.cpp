@@ -61,6 +61,7 @@ private Q_SLOTS:
     void stopBeforeTheFirstStep();
     void commandLineDeckAndItsFolder();
     void jobsListedAcrossWindows();
+    void clusterJobGoesOnByItself();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
 
@@ -519,6 +520,39 @@ void TestMainWindow::jobsListedAcrossWindows()
     openDeck();
     start();
     QCOMPARE(row(0).section(u'|', 0, 0), u"Finished"_s);
+}
+
+void TestMainWindow::clusterJobGoesOnByItself()
+{
+    writeFakeCluster(m_dir);
+    writeFile(m_dir + u"/fake/squeue"_s, "7|PENDING|Priority\n");
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([path] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(m_dir + u"/bin:"_s) + path);
+    QSettings settings = launcherSettings();
+    settings.setValue(u"clusters/fake/host"_s, u"cluster"_s);
+    settings.setValue(u"clusters/fake/remoteDir"_s, u"jobs"_s);
+    settings.setValue(u"clusters/fake/packageDir"_s, m_dir + u"/package"_s);
+    settings.setValue(u"clusters/fake/pollSeconds"_s, 1);
+    settings.sync();
+    m_window = std::make_unique<MainWindow>();
+    openDeck();
+    auto *runOn = child<QComboBox>("comboBoxRunOn");
+    QCOMPARE(runOn->itemText(1), u"fake"_s);
+    runOn->setCurrentIndex(1);
+    start(false);
+
+    QTRY_COMPARE_WITH_TIMEOUT(status(), u"Queued on fake, m:ss"_s, 10000);
+    // Nothing here waits for it: no busy cursor, and another deck can be loaded.
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QVERIFY(child("toolButtonChoose")->isEnabled());
+    m_window->openFile(writeFile(m_dir + u"/other.d12"_s, "other\n"));
+    QTRY_COMPARE(status(), u"The job on fake goes on; the Jobs tab lists it"_s);
+    QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+    // Its end is still told.
+    writeFile(m_dir + u"/home/jobs/1/moltra.status"_s, "1 0\n");
+    writeFile(m_dir + u"/fake/squeue"_s, "");
+    QTRY_COMPARE_WITH_TIMEOUT(status(), u"mgo.d12 on fake: Finished in m:ss"_s, 10000);
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()

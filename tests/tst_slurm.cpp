@@ -40,40 +40,7 @@ void TestSlurm::init()
 {
     static int round = 0;
     m_dir = m_env.path() + u"/round%1"_s.arg(++round);
-    const QByteArray fake = m_dir.toUtf8() + "/fake";
-    QVERIFY(QDir().mkpath(m_dir + u"/home"_s));
-    // ssh: the master and its check succeed; a command runs in the remote home unless the
-    // "mode" file says to fail, answer nothing, stall, or lose the answer of a submission.
-    writeScript(m_dir + u"/bin/ssh"_s, "#!/bin/bash\nfake=" + fake + "\n" + R"(
-for a in "$@"; do case "$a" in -O|-N) exit 0;; esac; done
-command=${@: -1}
-mode=$(cat "$fake/mode" 2>/dev/null)
-case "$mode" in
-    refused) echo "ssh: connect to host cluster port 22: Connection refused" >&2; exit 255;;
-    empty) exit 0;;
-    stall) sleep 30; exit 0;;
-esac
-cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
-status=$?
-case "$mode:$command" in lose-submit:*moltra-job.sh*) exit 255;; esac
-exit $status
-)");
-    writeScript(m_dir + u"/slurm/sbatch"_s, "fake=" + fake + "\n" + R"(
-case "$*" in *--test-only*)
-    if [ -s "$fake/refuse" ]; then cat "$fake/refuse" >&2; exit 1; fi
-    echo "sbatch: Job 1 to start" >&2; exit 0;;
-esac
-echo "$PWD $*" >> "$fake/sbatch.log"
-echo 7
-)");
-    writeScript(m_dir + u"/slurm/squeue"_s,
-                "fake=" + fake
-                        + "\ncat \"$fake/squeue\" 2>/dev/null\nexit $(cat \"$fake/squeue.exit\" "
-                          "2>/dev/null || echo 0)\n");
-    writeScript(m_dir + u"/slurm/scontrol"_s, "cat \"" + fake + "/scontrol\"\n");
-    writeScript(m_dir + u"/slurm/scancel"_s, "echo \"$*\" >> \"" + fake + "/scancel.log\"\n");
-    writeScript(m_dir + u"/package/moltra"_s, "exit 0\n");
-    QVERIFY(QDir().mkpath(m_dir + u"/fake"_s));
+    writeFakeCluster(m_dir);
 }
 
 void TestSlurm::answer(const QString &name, const QByteArray &content)

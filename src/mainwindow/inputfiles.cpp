@@ -30,6 +30,8 @@ void MainWindow::chooseFile()
 
 void MainWindow::openFile(const QString &l_path)
 {
+    if (!letGoOfJob())
+        return;
     const QFileInfo info(l_path);
     if (info.suffix() == QLatin1String("farbojob")) {
         importJobFile(l_path);
@@ -63,14 +65,14 @@ QString MainWindow::droppedFile(const QMimeData *l_data)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!isRunning() && !droppedFile(event->mimeData()).isEmpty())
+    if (!isBusyHere() && !droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QString path = droppedFile(event->mimeData());
-    if (isRunning() || path.isEmpty())
+    if (isBusyHere() || path.isEmpty())
         return;
     event->acceptProposedAction();
     // Opened once the drop is over: a message about the file must not hold up the drag's source.

@@ -29,6 +29,32 @@ bool MainWindow::isStopping() const
     return job && job->state == Jobs::State::Stopping;
 }
 
+bool MainWindow::isBusyHere() const
+{
+    const Job *job = m_jobs->find(m_current);
+    return isRunning() && job->where == Jobs::thisComputer();
+}
+
+bool MainWindow::letGoOfJob()
+{
+    if (isBusyHere())
+        return false;
+    const Job *job = m_jobs->find(m_current);
+    if (!job || !Jobs::isActive(job->state))
+        return true;
+    // Said once the next deck is in, whose loading clears the status line.
+    QTimer::singleShot(
+            0, this,
+            [this, text = tr("The job on %1 goes on; the Jobs tab lists it").arg(job->where)] {
+                setStatus(text);
+            });
+    m_timer->stop();
+    m_jobs->follow(0);
+    m_current = 0;
+    m_run_controls->showIdle(false);
+    return true;
+}
+
 QString MainWindow::elapsed() const
 {
     const Job *job = m_jobs->find(m_current);
@@ -79,7 +105,7 @@ void MainWindow::startJob()
 
 void MainWindow::enterRunningState()
 {
-    m_run_controls->showRunning(isStopping());
+    m_run_controls->showRunning(isStopping(), isBusyHere());
     m_output->follow();
     m_jobs->follow(m_current);
     m_timer->start(200);

@@ -61,7 +61,7 @@ void MainWindow::loadJob(qint64 l_id)
         m_output->bringToFront();
         return;
     }
-    if (isRunning()) {
+    if (!letGoOfJob()) {
         setStatus(tr("A job is running: stop it before loading another."));
         return;
     }

@@ -83,6 +83,11 @@ private:
     void setUpJobs();
     bool isRunning() const;
     bool isStopping() const;
+    // A job of the window runs on this computer: nothing else is loaded meanwhile.
+    bool isBusyHere() const;
+    // Lets the window's job go on by itself where it runs elsewhere, so that another deck can be
+    // loaded; false while a job runs here.
+    bool letGoOfJob();
     bool confirmStop();
     void requestStop();
     void enterRunningState();

@@ -21,17 +21,17 @@ RunControls::~RunControls()
         QGuiApplication::restoreOverrideCursor();
 }
 
-void RunControls::showRunning(bool stopping)
+void RunControls::showRunning(bool stopping, bool here)
 {
-    ui->toolButtonChoose->setEnabled(false);
+    ui->toolButtonChoose->setEnabled(!here);
     // Results that are still being written are not sent.
     ui->toolButtonUpload->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));
     ui->toolButtonStart->setIcon(QIcon(QStringLiteral(":/stop.png")));
     ui->toolButtonStart->setEnabled(!stopping);
-    if (!m_busy_cursor)
+    if (here && !m_busy_cursor)
         QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    m_busy_cursor = true;
+    m_busy_cursor = m_busy_cursor || here;
     ui->labelLoader->show();
     m_loader->start();
 }

@@ -65,6 +65,46 @@ QString writeJobFile(const QString &path, const QJsonObject &fields)
     return writeFile(path, QJsonDocument(job).toJson());
 }
 
+void writeFakeCluster(const QString &dir)
+{
+    // Quoted for the scripts: the folder may hold blanks.
+    const QByteArray fake = "'" + dir.toUtf8() + "/fake'";
+    QDir().mkpath(dir + QStringLiteral("/home"));
+    QDir().mkpath(dir + QStringLiteral("/fake"));
+    // ssh: the master and its check succeed; a command runs in the remote home unless the
+    // "mode" file says to fail, answer nothing, stall, or lose the answer of a submission.
+    writeScript(dir + QStringLiteral("/bin/ssh"), "#!/bin/bash\nfake=" + fake + "\n" + R"(
+for a in "$@"; do case "$a" in -O|-N) exit 0;; esac; done
+command=${@: -1}
+mode=$(cat "$fake/mode" 2>/dev/null)
+case "$mode" in
+    refused) echo "ssh: connect to host cluster port 22: Connection refused" >&2; exit 255;;
+    empty) exit 0;;
+    stall) sleep 30; exit 0;;
+esac
+cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
+status=$?
+case "$mode:$command" in lose-submit:*moltra-job.sh*) exit 255;; esac
+exit $status
+)");
+    writeScript(dir + QStringLiteral("/slurm/sbatch"), "fake=" + fake + "\n" + R"(
+case "$*" in *--test-only*)
+    if [ -s "$fake/refuse" ]; then cat "$fake/refuse" >&2; exit 1; fi
+    echo "sbatch: Job 1 to start" >&2; exit 0;;
+esac
+echo "$PWD $*" >> "$fake/sbatch.log"
+echo 7
+)");
+    writeScript(dir + QStringLiteral("/slurm/squeue"),
+                "fake=" + fake
+                        + "\ncat \"$fake/squeue\" 2>/dev/null\nexit $(cat \"$fake/squeue.exit\" "
+                          "2>/dev/null || echo 0)\n");
+    writeScript(dir + QStringLiteral("/slurm/scontrol"), "cat " + fake + "/scontrol\n");
+    writeScript(dir + QStringLiteral("/slurm/scancel"),
+                "echo \"$*\" >> " + fake + "/scancel.log\n");
+    writeScript(dir + QStringLiteral("/package/moltra"), "exit 0\n");
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
