@@ -23,6 +23,7 @@ private Q_SLOTS:
     void submittedOnce();
     void refusedBeforeCopying_data();
     void refusedBeforeCopying();
+    void fetchRetried();
 
 private:
     // Sets what a stand-in answers: the file of that name in the stand-ins' folder.
@@ -30,6 +31,8 @@ private:
     ClusterProfile profile() const;
     SshConfig ssh() const;
     Job deckJob();
+    // A job that an earlier launcher submitted as Slurm's job 7, as its ledger keeps it.
+    Job recordedJob(const QString &ledgerPath);
     QString remoteJobDir(qint64 id) const { return m_dir + u"/home/jobs/%1"_s.arg(id); }
 
     IsolatedEnvironment m_env;
@@ -79,6 +82,20 @@ Job TestSlurm::deckJob()
     job.cores = 2;
     job.where = u"fake"_s;
     job.plan.output = job.workDir + u"/mgo.out"_s;
+    return job;
+}
+
+Job TestSlurm::recordedJob(const QString &ledgerPath)
+{
+    Job job = deckJob();
+    job.outputFile = job.plan.output;
+    job.state = Jobs::State::Submitted;
+    job.remoteId = u"7"_s;
+    JobLedger ledger(ledgerPath);
+    if (!ledger.record(job))
+        qWarning("the ledger did not take the job");
+    writeFile(remoteJobDir(job.id) + u"/moltra.jobid"_s, "7\n");
+    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, "the whole output\n");
     return job;
 }
 
@@ -138,18 +155,8 @@ void TestSlurm::queueFollowed()
     QFETCH(Jobs::State, state);
     QFETCH(QString, said);
 
-    // A job that an earlier launcher submitted, as its ledger keeps it.
     const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
-    Job job = deckJob();
-    job.outputFile = job.plan.output;
-    job.state = Jobs::State::Submitted;
-    job.remoteId = u"7"_s;
-    {
-        JobLedger ledger(ledgerPath);
-        QVERIFY(ledger.record(job));
-    }
-    writeFile(remoteJobDir(job.id) + u"/moltra.jobid"_s, "7\n");
-    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, "the whole output\n");
+    const Job job = recordedJob(ledgerPath);
     if (!status.isEmpty())
         writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, status);
     answer(u"mode"_s, mode.toUtf8());
@@ -267,6 +274,26 @@ void TestSlurm::refusedBeforeCopying()
     QVERIFY(!QFileInfo::exists(remoteJobDir(1)));
     QCOMPARE(readFile(m_dir + u"/work/mgo.d12"_s), "deck\n"_ba);
     QVERIFY(!QFileInfo::exists(m_dir + u"/fake/sbatch.log"_s));
+}
+
+void TestSlurm::fetchRetried()
+{
+    const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
+    const Job job = recordedJob(ledgerPath);
+    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, "1 0\n");
+    answer(u"mode"_s, "no-fetch");
+    JobManager jobs(ledgerPath);
+    jobs.setBackend(u"fake"_s, new SlurmBackend(profile(), {}, ssh()));
+    QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
+    QVERIFY(jobs.find(job.id)->reason.contains(u"not copied back"_s));
+    QVERIFY(!QFile::exists(job.outputFile));
+    // Tried again from the Jobs tab, once the files can be read.
+    answer(u"mode"_s, QByteArray());
+    QSignalSpy fetched(&jobs, &JobManager::jobFetched);
+    jobs.fetch(job.id);
+    QVERIFY(fetched.wait(10000));
+    QCOMPARE(fetched.first().at(1).toString(), QString());
+    QCOMPARE(readFile(job.outputFile), "the whole output\n"_ba);
 }
 
 QTEST_GUILESS_MAIN(TestSlurm)

@@ -81,6 +81,7 @@ case "$mode" in
     refused) echo "ssh: connect to host cluster port 22: Connection refused" >&2; exit 255;;
     empty) exit 0;;
     stall) sleep 30; exit 0;;
+    no-fetch) case "$command" in "cat -- "*) echo "cat: Permission denied" >&2; exit 1;; esac;;
 esac
 cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
 status=$?

@@ -37,7 +37,8 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
 QString writeJobFile(const QString &path, const QJsonObject &fields = {});
 // Stand-ins for ssh and Slurm's commands under dir: bin/ssh runs each command in dir/home with
 // dir/slurm first on the path, unless dir/fake/mode says "refused" (exit 255), "empty" (no
-// answer), "stall" or "lose-submit" (the answer of sbatch's command lost); sbatch submits job 7
+// answer), "stall", "no-fetch" (no file is read) or "lose-submit" (the answer of sbatch's command
+// lost); sbatch submits job 7
 // and logs to dir/fake/sbatch.log, squeue and scontrol print dir/fake/squeue and
 // dir/fake/scontrol (squeue exits with dir/fake/squeue.exit), scancel logs to
 // dir/fake/scancel.log, and dir/package/moltra is the cluster's program.
