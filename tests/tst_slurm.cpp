@@ -223,8 +223,9 @@ void TestSlurm::submittedOnce()
     jobs.stop(id);
     QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
     QTRY_COMPARE(readFile(m_dir + u"/fake/scancel.log"_s), "7\n"_ba);
+    // The step died of the cancel: its status is the signal's, and the job was stopped.
+    writeFile(remoteJobDir(id) + u"/moltra.status"_s, "1 143\n");
     answer(u"squeue"_s, QByteArray());
-    answer(u"scontrol"_s, "JobId=7 JobState=CANCELLED ExitCode=0:15\n");
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Stopped, 10000);
 }
 
