@@ -10,6 +10,10 @@ action=$1
 dir=$(realpath "$2")
 
 stop() {
+    # Jobs still running would outlive the daemons as orphaned job steps.
+    if [ -f "$dir/slurm.conf" ] && [ -f "$dir/run/slurmctld.pid" ]; then
+        SLURM_CONF=$dir/slurm.conf timeout 5 scancel --full --user="$(id -un)" 2>/dev/null || true
+    fi
     for pidfile in "$dir"/run/*.pid; do
         [ -f "$pidfile" ] || continue
         pid=$(cat "$pidfile")
