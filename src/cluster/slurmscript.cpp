@@ -123,7 +123,6 @@ QByteArray jobScript(const ClusterProfile &profile, const PackageConfig &package
         // does; the first that fails ends the job, and the status of the last one is kept.
         QStringLiteral("step() {"),
         QStringLiteral("    local number=$1 input=$2 output=$3; shift 3"),
-        QStringLiteral("    echo \"$number $output\" > %1").arg(stepFile()),
         QStringLiteral("    \"$@\" < \"$input\" > \"$output\" 2> \"$output.err\""),
         QStringLiteral("    local status=$?"),
         QStringLiteral("    [ -s \"$output.err\" ] || rm -f \"$output.err\""),

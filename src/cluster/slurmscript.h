@@ -10,15 +10,10 @@
 namespace SlurmScript {
 
 // Files the job script leaves in the job's folder: the exit status of the step that ended the
-// job ("2 0": step 2, status 0; "1 nofort9"), the running step ("1 deck.outp.out"), and the
-// batch system's id once it took the job.
+// job ("2 0": step 2, status 0; "1 nofort9") and the batch system's id once it took the job.
 inline QString statusFile()
 {
     return QStringLiteral("moltra.status");
-}
-inline QString stepFile()
-{
-    return QStringLiteral("moltra.step");
 }
 inline QString idFile()
 {
