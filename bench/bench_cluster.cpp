@@ -3,7 +3,7 @@
 // SSH round trips and controller requests per look at the queue for 1, 10 and 100 jobs, the time
 // from Start to the job's id, and how late the local output is behind the remote one. Runs on
 // the tests' one-node cluster (as root, with slurm-wlm, munge and openssh-server installed).
-#include "cluster/slurmbackend.h"
+#include "cluster/clusterbackend.h"
 #include "job/jobmanager.h"
 #include "testsupport.h"
 
@@ -102,7 +102,7 @@ void perPoll(const QString &base, int count)
         writeFile(jobDir + u"/moltra.jobid"_s, id.toUtf8() + '\n');
         ids.append(id);
     }
-    SlurmBackend backend(profile(dir, 1), {}, ssh(dir));
+    ClusterBackend backend(profile(dir, 1), ssh(dir));
     int reported = 0;
     QObject::connect(&backend, &JobBackend::stateReported, [&reported] { ++reported; });
     for (int i = 0; i < count; ++i) {
@@ -129,7 +129,7 @@ void startToId(const QString &base)
     for (int round = 0; round < 3; ++round) {
         const QString dir = base + u"/start%1"_s.arg(round);
         JobManager jobs{ QString() };
-        jobs.setBackend(u"bench"_s, new SlurmBackend(profile(dir, 3600), {}, ssh(dir)));
+        jobs.setBackend(u"bench"_s, new ClusterBackend(profile(dir, 3600), ssh(dir)));
         QElapsedTimer clock;
         clock.start();
         QString error;
@@ -146,7 +146,7 @@ void paneLag(const QString &base)
 {
     const QString dir = base + u"/lag"_s;
     JobManager jobs{ QString() };
-    jobs.setBackend(u"bench"_s, new SlurmBackend(profile(dir, 1), {}, ssh(dir)));
+    jobs.setBackend(u"bench"_s, new ClusterBackend(profile(dir, 1), ssh(dir)));
     QString error;
     const qint64 id = jobs.start(
             deckJob(dir, "for i in $(seq 20); do date +%s.%N; sleep 0.5; done\n"), &error);
@@ -172,7 +172,7 @@ void paneLag(const QString &base)
     std::printf("The pane behind the remote output: median %.2f s, worst %.2f s over %lld lines "
                 "(fetched every %.1f s)\n",
                 lags.at(lags.size() / 2), lags.last(), static_cast<long long>(lags.size()),
-                SlurmBackend::FollowIntervalMs / 1000.0);
+                ClusterBackend::FollowIntervalMs / 1000.0);
 }
 
 }

@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
     job.program = QStringLiteral("moltra");
     job.plan = JobPlanner::plan(config, job.program, job.deck, job.workDir, 1).plan;
     job.outputFile = job.plan.output;
-    job.errorFile = JobRunner::errorFileOf(job.plan.output);
+    job.errorFile = JobFiles::errorFileOf(job.plan.output);
 
     QList<double> records;
     {

@@ -2,7 +2,7 @@
 // Jobs on a real one-node Slurm cluster reached through a real sshd on the loopback, both
 // started by tests/cluster/testcluster.sh with all their state in a temporary folder.
 #include "cluster/clusterprobe.h"
-#include "cluster/slurmbackend.h"
+#include "cluster/clusterbackend.h"
 #include "job/jobmanager.h"
 #include "testsupport.h"
 
@@ -161,7 +161,7 @@ void TestCluster::runsOnTheCluster()
     if (!moltraDeck.isEmpty())
         writeFile(job.workDir + u"/mgo.d12"_s, moltraDeck);
     JobManager jobs(m_dir + u"/jobs.sqlite"_s);
-    jobs.setBackend(u"test"_s, new SlurmBackend(profile(), {}, ssh()));
+    jobs.setBackend(u"test"_s, new ClusterBackend(profile(), ssh()));
     const qint64 id = run(jobs, job);
     QVERIFY(id);
     QCOMPARE(jobs.find(id)->state, state);
@@ -177,7 +177,7 @@ void TestCluster::runsOnTheCluster()
 void TestCluster::followedAndStopped()
 {
     JobManager jobs(m_dir + u"/jobs.sqlite"_s);
-    jobs.setBackend(u"test"_s, new SlurmBackend(profile(), {}, ssh()));
+    jobs.setBackend(u"test"_s, new ClusterBackend(profile(), ssh()));
     QString error;
     const qint64 id
             = jobs.start(deckJob(u"moltra"_s, "echo cycle 1; sleep 300; echo never\n"), &error);
@@ -187,7 +187,7 @@ void TestCluster::followedAndStopped()
     jobs.follow(id);
     QTRY_COMPARE_WITH_TIMEOUT(readFile(jobs.find(id)->outputFile), "cycle 1\n"_ba, 15000);
     // Later fetches take only what is new.
-    QTest::qWait(2 * SlurmBackend::FollowIntervalMs + 500);
+    QTest::qWait(2 * ClusterBackend::FollowIntervalMs + 500);
     QCOMPARE(readFile(jobs.find(id)->outputFile), "cycle 1\n"_ba);
     jobs.stop(id);
     QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
@@ -202,7 +202,7 @@ void TestCluster::pickedUpAfterRestart()
     qint64 id = 0;
     {
         JobManager jobs(ledger);
-        jobs.setBackend(u"test"_s, new SlurmBackend(profile(), {}, ssh()));
+        jobs.setBackend(u"test"_s, new ClusterBackend(profile(), ssh()));
         QString error;
         id = jobs.start(job, &error);
         QVERIFY2(id, qPrintable(error));
@@ -211,7 +211,7 @@ void TestCluster::pickedUpAfterRestart()
     // Closing the launcher left the job alone on the cluster.
     JobManager jobs(ledger);
     QVERIFY(Jobs::isActive(jobs.find(id)->state));
-    jobs.setBackend(u"test"_s, new SlurmBackend(profile(), {}, ssh()));
+    jobs.setBackend(u"test"_s, new ClusterBackend(profile(), ssh()));
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Finished, 60000);
     QCOMPARE(readFile(job.plan.output), "late\n"_ba);
 }
@@ -242,7 +242,7 @@ void TestCluster::hostKeyFaults()
     ClusterProfile strange = profile();
     strange.sshOptions += u" -o UserKnownHostsFile='%1'"_s.arg(knownHostsFile);
     JobManager jobs(QString{});
-    jobs.setBackend(u"test"_s, new SlurmBackend(strange, {}, ssh()));
+    jobs.setBackend(u"test"_s, new ClusterBackend(strange, ssh()));
     const Job job = deckJob(u"moltra"_s, "echo never\n");
     QSignalSpy ended(&jobs, &JobManager::jobEnded);
     const qint64 id = run(jobs, job);
@@ -251,7 +251,7 @@ void TestCluster::hostKeyFaults()
     QVERIFY2(jobs.find(id)->reason.contains(u"not submitted"_s), qPrintable(jobs.find(id)->reason));
     QVERIFY(!QFileInfo::exists(remoteDir()));
     QCOMPARE(readFile(job.deck), "echo never\n"_ba);
-    const QString message = ended.first().at(1).value<JobRunner::Outcome>().message;
+    const QString message = ended.first().at(1).value<JobOutcome>().message;
     QVERIFY2(message.contains(said), qPrintable(message));
 }
 

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A job's plan, its script and its record, run by this computer's backend and by the cluster
+// backend over stand-ins for ssh and Slurm that run the same script here.
+#include "cluster/clusterbackend.h"
+#include "job/jobledger.h"
+#include "job/jobmanager.h"
 #include "job/jobplanner.h"
-#include "job/jobrunner.h"
+#include "job/jobscript.h"
+#include "job/localbackend.h"
 #include "job/outputfollower.h"
 #include "job/shellwords.h"
-#include "settings/settingskeys.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -21,11 +26,13 @@ private Q_SLOTS:
     void init();
     void followerShowsWhatAWholeFileReadShows_data();
     void followerShowsWhatAWholeFileReadShows();
-    void steps_data();
-    void steps();
-    void lateFailureBelongsToItsJob();
-    void stopAndDestructionEndTheWholeGroup_data();
-    void stopAndDestructionEndTheWholeGroup();
+    void behaviour_data();
+    void behaviour();
+    void endAfterLauncherCrash_data();
+    void endAfterLauncherCrash();
+    void usage_data();
+    void usage();
+    void destructionEndsTheWholeGroup();
     void plans_data();
     void plans();
     void shellWords_data();
@@ -34,22 +41,22 @@ private Q_SLOTS:
 private:
     // A stand-in program that logs each run's argument count, folder and standard input.
     void standIn(const QString &name, const QByteArray &body);
+    PackageConfig package() const;
     PlannedJob plan(const QString &program, const QString &deck, int cores = 1);
-    void begin(const JobPlan &plan);
+    // Starts the job here or on the stand-in cluster and waits for its end; gives its id, or
+    // 0 with the refusal in *said.
+    qint64 run(JobManager &jobs, const QString &where, Job job, bool stop, QString *said);
 
     IsolatedEnvironment m_env;
     QString m_dir;
-    std::unique_ptr<JobRunner> m_runner;
 };
 
 void TestJob::init()
 {
     static int round = 0;
     m_dir = m_env.path() + u"/round %1"_s.arg(++round);
-    QSettings settings = launcherSettings();
-    settings.setValue(u"moltraDir"_s, m_dir + u"/package"_s);
-    SettingsKeys::seedExecutableNames(settings);
-    m_runner = std::make_unique<JobRunner>();
+    writeFakeCluster(m_dir);
+    QFile::remove(m_dir + u"/package/moltra"_s);
 }
 
 void TestJob::standIn(const QString &name, const QByteArray &body)
@@ -59,17 +66,50 @@ void TestJob::standIn(const QString &name, const QByteArray &body)
                          + "'\n{ echo $# $(pwd); cat; } >> \"$rec.log\"\n" + body);
 }
 
+PackageConfig TestJob::package() const
+{
+    PackageConfig config;
+    config.packageDir = m_dir + u"/package"_s;
+    return config;
+}
+
 PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)
 {
     const QString path = writeFile(m_dir + u"/work/"_s + deck, "deck " + deck.toUtf8() + '\n');
-    return JobPlanner::plan(SettingsKeys::packageConfig(launcherSettings()), program, path,
-                            m_dir + u"/work"_s, cores);
+    return JobPlanner::plan(package(), program, path, m_dir + u"/work"_s, cores);
 }
 
-void TestJob::begin(const JobPlan &plan)
+qint64 TestJob::run(JobManager &jobs, const QString &where, Job job, bool stop, QString *said)
 {
-    m_runner->begin(plan);
-    m_runner->compute();
+    job.where = where;
+    job.workDir = job.plan.workDir;
+    job.deck = job.plan.deck;
+    if (where != Jobs::thisComputer()) {
+        ClusterProfile profile;
+        profile.name = where;
+        profile.host = u"cluster"_s;
+        profile.remoteDir = u"jobs"_s;
+        profile.packageDir = m_dir + u"/package"_s;
+        profile.pollSeconds = 1;
+        SshConfig ssh;
+        ssh.ssh = m_dir + u"/bin/ssh"_s;
+        ssh.controlDir = m_dir;
+        writeFile(m_dir + u"/fake/run"_s, "");
+        jobs.setBackend(where, new ClusterBackend(profile, ssh));
+    }
+    QSignalSpy ended(&jobs, &JobManager::jobEnded);
+    const qint64 id = jobs.start(job, said);
+    if (!id)
+        return 0;
+    if (stop) {
+        waitForPid(m_dir + u"/moltra.pid"_s);
+        jobs.stop(id);
+    }
+    if (!ended.wait(20000))
+        qWarning("the job did not end");
+    const auto outcome = ended.value(0).value(1).value<JobOutcome>();
+    *said = outcome.reason + u'|' + outcome.message;
+    return id;
 }
 
 void TestJob::followerShowsWhatAWholeFileReadShows_data()
@@ -124,150 +164,237 @@ void TestJob::followerShowsWhatAWholeFileReadShows()
     }
 }
 
-void TestJob::steps_data()
+void TestJob::behaviour_data()
 {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("deck");
-    QTest::addColumn<QByteArray>("moltra"); // empty: no such file; "-x": not executable
-    QTest::addColumn<QString>("outputs"); // of the steps that ran, and the error output's size
-    QTest::addColumn<QString>("outcome"); // ending, reason and the message's start
+    QTest::addColumn<QByteArray>("moltra"); // the stand-in's body; empty: not installed
+    QTest::addColumn<QString>("setUp"); // "fort.9": one is there; "folder": the output's name is
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<Jobs::State>("state");
+    QTest::addColumn<QString>("outputs"); // of the steps that ran
+    QTest::addColumn<QString>("said"); // the reason and message, or the refusal
+
     const QByteArray ok = "echo MOLTRA output\necho wf > fort.9\n";
-    QTest::newRow("MOLTRA job") << u"mgo.d12"_s << ok << u"mgo.out, -1"_s << u"Finished, , "_s;
-    QTest::newRow("EVALIX job runs MOLTRA first")
-            << u"mgo.d3"_s << ok << u"mgo.outp.out mgo.outp, -1"_s << u"Finished, , "_s;
-    QTest::newRow("exit code 3")
-            << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n")
-            << u"mgo.out, 201"_s
-            << u"Failed, moltra exited with code 3, moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s;
-    QTest::newRow("MOLTRA step leaves no fort.9")
-            << u"mgo.d3"_s << QByteArray("echo MOLTRA output\n") << u"mgo.outp.out, -1"_s
-            << u"NoFort9, moltra left no fort.9, The MOLTRA step ended without leaving fort.9"_s;
-    QTest::newRow("killed by a signal")
-            << u"mgo.d12"_s << QByteArray("echo MOLTRA output\nkill -SEGV $$\n") << u"mgo.out, -1"_s
-            << u"Failed, moltra was killed by SIGSEGV, moltra (step 1 of 1) was killed by SIGSEGV."_s;
-    QTest::newRow("failing MOLTRA step ends the EVALIX job")
-            << u"mgo.d3"_s << ok + "exit 1\n"
-            << u"mgo.outp.out, -1"_s
-            << u"Failed, moltra exited with code 1, moltra (step 1 of 2) exited with code 1."_s;
-    QTest::newRow("MOLTRA executable missing")
-            << u"mgo.d12"_s << QByteArray() << u", 11"_s
-            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
-    QTest::newRow("MOLTRA not executable")
-            << u"mgo.d12"_s << QByteArray("-x") << u", 11"_s
-            << u"FailedToStart, moltra, Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
-    // Its start fails only once the output is open: the earlier output is back all the same.
-    QTest::newRow("MOLTRA interpreter missing")
-            << u"mgo.d12"_s << QByteArray("#!/nonexistent/sh\n") << u", 11"_s
-            << u"FailedToStart, moltra, Unable to start the .d12 job: "_s;
+    struct Row
+    {
+        const char *name;
+        QString program, deck;
+        QByteArray moltra;
+        QString setUp;
+        bool stop;
+        Jobs::State state;
+        QString outputs, said;
+    };
+    const QString d12 = u"mgo.d12"_s, d3 = u"mgo.d3"_s;
+    using S = Jobs::State;
+    const QList<Row> rows = {
+        { "MOLTRA job", u"moltra"_s, d12, ok, {}, false, S::Finished, u"mgo.out"_s, u"|"_s },
+        { "EVALIX job runs MOLTRA first", u"evalix"_s, d3, ok, {}, false, S::Finished,
+          u"mgo.outp.out mgo.outp"_s, u"|"_s },
+        { "EVALIX job with fort.9", u"evalix"_s, d3, ok, u"fort.9"_s, false, S::Finished,
+          u"mgo.outp"_s, u"|"_s },
+        { "exit code 3", u"moltra"_s, d12, "echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n",
+          {}, false, S::Failed, u"mgo.out"_s,
+          u"moltra exited with code 3|moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s },
+        { "killed by a signal", u"moltra"_s, d12, "echo MOLTRA output\nkill -SEGV $$\n", {},
+          false, S::Failed, u"mgo.out"_s,
+          u"moltra was killed by SIGSEGV|moltra (step 1 of 1) was killed by SIGSEGV."_s },
+        { "MOLTRA step leaves no fort.9", u"evalix"_s, d3, "echo MOLTRA output\n", {}, false,
+          S::Failed, u"mgo.outp.out"_s,
+          u"moltra left no fort.9|The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s },
+        { "stopped", u"moltra"_s, d12, "echo MOLTRA output\nexec sleep 30\n", {}, true, S::Stopped,
+          u"mgo.out"_s, u"|"_s },
+        { "parallel build missing", u"Pmoltra"_s, d12, ok, {}, false, S::Finished, u"mgo.out"_s,
+          u"|"_s },
+        { "output name taken by a folder", u"moltra"_s, d12, ok, u"folder"_s, false, S::Failed,
+          QString(),
+          u"Unable to start the .d12 job: the output file %1/work/mgo.out is a folder. Move it away and start again"_s },
+    };
+    for (const Row &row : rows) {
+        for (const QString &where : { Jobs::thisComputer(), u"fake"_s }) {
+            QTest::addRow("%s, %s", row.name, where.isEmpty() ? "here" : "on a cluster")
+                    << where << row.program << row.deck << row.moltra << row.setUp << row.stop
+                    << row.state << row.outputs << row.said;
+        }
+    }
 }
 
-void TestJob::steps()
+void TestJob::behaviour()
 {
+    QFETCH(QString, where);
+    QFETCH(QString, program);
     QFETCH(QString, deck);
     QFETCH(QByteArray, moltra);
+    QFETCH(QString, setUp);
+    QFETCH(bool, stop);
+    QFETCH(Jobs::State, state);
     QFETCH(QString, outputs);
-    QFETCH(QString, outcome);
-    if (moltra.startsWith("#!"))
-        writeScript(m_dir + u"/package/moltra"_s, moltra);
-    else if (moltra == "-x")
-        writeFile(m_dir + u"/package/moltra"_s, "#!/bin/sh\n");
-    else if (!moltra.isEmpty())
-        standIn(u"moltra"_s, moltra);
-    standIn(u"evalix"_s, "echo EVALIX output\n");
+    QFETCH(QString, said);
+
+    standIn(u"moltra"_s, moltra);
+    standIn(u"evalix"_s, "[ -e fort.9 ] || exit 9\necho EVALIX output\n");
     const QString work = m_dir + u"/work"_s;
-    JobPlan job = plan(deck.endsWith(u".d3"_s) ? u"evalix"_s : u"moltra"_s, deck).plan;
     writeFile(work + u"/mgo.d12"_s, "companion deck\n");
-    const QByteArray earlier = "left over from an earlier run, longer than now\n";
-    const QString first = job.output + (job.stepCount == 2 ? u".out"_s : u""_s);
-    writeFile(first, earlier);
-    writeFile(first + u".err"_s, "its errors\n");
-    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    begin(job);
-    QVERIFY(!ended.isEmpty() || ended.wait(15000));
-    const auto given = ended.first().first().value<JobRunner::Outcome>();
-    const QString told = u"%1, %2, %3"_s.arg(
-            QLatin1String(QMetaEnum::fromType<JobRunner::Ending>().valueToKey(int(given.ending))),
-            given.reason, given.message);
-    QVERIFY2(told.startsWith(outcome.replace(u"%1"_s, m_dir)), qPrintable(told));
-    // A step that ran keeps the earlier output, with its error output, as backups; one that
-    // did not start leaves them in place.
-    const bool started = given.ending != JobRunner::Ending::FailedToStart;
-    QCOMPARE(readFile(first + u"~"_s) + readFile(first + u".err~"_s),
-             started ? earlier + "its errors\n" : QByteArray());
-    QCOMPARE(given.message.contains(u"The previous output is kept as "_s + first + u"~."_s),
-             started && given.ending != JobRunner::Ending::Finished);
-    // At most the last 20 lines of the error output, and all of it in the details.
-    QVERIFY(!given.message.contains(u"bad 10\n"_s));
-    QCOMPARE(given.details.count(u"bad"_s), given.message.contains(u"bad 30"_s) ? 30 : 0);
-    const QStringList ran = outputs.section(u',', 0, 0).split(u' ', Qt::SkipEmptyParts);
+    if (setUp == u"fort.9"_s)
+        writeFile(work + u"/fort.9"_s, "wf\n");
+    const JobPlan planned = plan(program, deck).plan;
+    // The earlier output of the first step, with its error output.
+    const QString first = work + u'/' + planned.steps.first().output;
+    if (setUp == u"folder"_s)
+        QDir().mkpath(first);
+    else if (setUp != u"fort.9"_s)
+        writeFile(first, "left over from an earlier run\n");
+    if (setUp.isEmpty())
+        writeFile(first + u".err"_s, "its errors\n");
+
+    JobManager jobs{ QString() };
+    Job job;
+    job.program = program;
+    job.plan = planned;
+    QString told;
+    const qint64 id = run(jobs, where, job, stop, &told);
+    said.replace(u"%1"_s, m_dir);
+    QVERIFY2(said == u"|"_s ? told == said : told.contains(said), qPrintable(told));
+    QCOMPARE(id ? jobs.find(id)->state : Jobs::State::Failed, state);
+    // The outputs of the steps that ran came home; an empty error output did not.
+    const QStringList ran = outputs.split(u' ', Qt::SkipEmptyParts);
     for (const QString &name : ran) {
         QCOMPARE(readFile(work + u'/' + name),
-                 name.endsWith(u".outp"_s) ? "EVALIX output\n" : "MOLTRA output\n");
+                 name.endsWith(u".outp"_s) ? "EVALIX output\n"_ba : "MOLTRA output\n"_ba);
     }
-    if (!started)
-        QCOMPARE(readFile(first) + readFile(first + u".err"_s), earlier + "its errors\n");
-    const QFileInfo errors(work + u'/' + ran.value(0, u"mgo.out"_s) + u".err"_s);
-    QCOMPARE(errors.exists() ? errors.size() : -1, outputs.section(u", "_s, 1).toLongLong());
-    const QByteArray call = "0 " + QFile::encodeName(work) + '\n';
-    QCOMPARE(readFile(m_dir + u"/moltra.log"_s),
-             ran.isEmpty() ? "" : call + readFile(work + u"/mgo.d12"_s));
-    QCOMPARE(readFile(m_dir + u"/evalix.log"_s),
-             ran.endsWith(u"mgo.outp"_s) ? call + readFile(job.deck) : "");
-    QTRY_VERIFY(m_runner->findChildren<QProcess *>().isEmpty());
+    QCOMPARE(QFile::exists(work + u"/mgo.out.err"_s), told.contains(u"mgo.out.err"_s));
+    // A step that ran keeps the earlier output with its error output; a refused one moves
+    // nothing.
+    if (setUp.isEmpty())
+        QCOMPARE(readFile(first + u"~"_s) + readFile(first + u".err~"_s),
+                 "left over from an earlier run\nits errors\n"_ba);
+    QCOMPARE(QFileInfo(first).isDir(), setUp == u"folder"_s);
+    // Each program ran without arguments in the job's folder, reading its deck.
+    if (ran.isEmpty())
+        return;
+    const QString folder = where.isEmpty()
+            ? work
+            : m_dir + u"/home/jobs/"_s + ClusterBackend::folderName(*jobs.find(id));
+    const QByteArray call = "0 " + QFile::encodeName(folder) + '\n';
+    const bool moltraRan = ran.first() != u"mgo.outp"_s;
+    QCOMPARE(readFile(m_dir + u"/moltra.log"_s), moltraRan ? call + readFile(work + u"/mgo.d12"_s) : "");
 }
 
-void TestJob::lateFailureBelongsToItsJob()
+void TestJob::endAfterLauncherCrash_data()
 {
-    standIn(u"moltra"_s, "echo MOLTRA output\n");
-    const JobPlan good = plan(u"moltra"_s, u"mgo.d12"_s).plan;
-    JobPlan gone = good;
-    gone.deck += u".gone"_s;
-    // The failed start is told once start has returned; the job is stopped and another begun
-    // before that.
-    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    begin(gone);
-    m_runner->stop();
-    begin(good);
-    QVERIFY(ended.wait(5000) && (ended.size() > 1 || ended.wait(5000)));
-    QCOMPARE(ended.at(0).first().value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
-    QCOMPARE(ended.at(1).first().value<JobRunner::Outcome>().ending, JobRunner::Ending::Finished);
+    QTest::addColumn<QByteArray>("moltra"); // "$record" is the job's record
+    QTest::addColumn<Jobs::State>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("failed with a code")
+            << "sleep 1\nexit 3\n"_ba << Jobs::State::Failed << u"moltra exited with code 3"_s;
+    QTest::newRow("finished") << "sleep 1\n"_ba << Jobs::State::Finished << QString();
+    // The job's script is killed in the middle, and its record said no more.
+    QTest::newRow("record cut before the end")
+            << "sleep 1\nkill -KILL $PPID\n"_ba << Jobs::State::Lost
+            << u"before its record said how"_s;
+    QTest::newRow("record garbled") << "sleep 1\necho garbage > \"$record\"\nkill -KILL $PPID\n"_ba
+                                    << Jobs::State::Lost << u"record cannot be read"_s;
 }
 
-void TestJob::stopAndDestructionEndTheWholeGroup_data()
+void TestJob::endAfterLauncherCrash()
 {
-    QTest::addColumn<bool>("destroy");
-    QTest::newRow("stop") << false;
-    QTest::newRow("destruction") << true;
+    QFETCH(QByteArray, moltra);
+    QFETCH(Jobs::State, state);
+    QFETCH(QString, reason);
+    // A launcher started the job and crashed: the job's script goes on in its group.
+    const QString ledgerPath = m_dir + u"/data/jobs.sqlite"_s;
+    Job job;
+    job.plan = plan(u"moltra"_s, u"mgo.d12"_s).plan;
+    job.deck = job.plan.deck;
+    job.workDir = job.plan.workDir;
+    job.program = u"moltra"_s;
+    job.started = QDateTime::currentDateTime();
+    {
+        JobLedger ledger(ledgerPath);
+        QVERIFY(ledger.record(job));
+    }
+    const QString runDir = m_dir + u"/data/runs/%1"_s.arg(job.id);
+    JobScript::Place place;
+    place.statusFile = runDir + u"/moltra.status"_s;
+    standIn(u"moltra"_s, "record='" + QFile::encodeName(place.statusFile) + "'\n" + moltra);
+    const QString script = writeFile(runDir + u"/moltra-job.sh"_s, JobScript::render(job.plan, place));
+    QProcess crashed;
+    crashed.setWorkingDirectory(job.workDir);
+    crashed.setProgram(u"setsid"_s);
+    crashed.setArguments({ u"sh"_s, u"-c"_s, u"echo $$ > group; exec bash \"$0\""_s, script });
+    QVERIFY(crashed.startDetached());
+    job.processGroup = waitForPid(job.workDir + u"/group"_s);
+    job.bootId = QString::fromLatin1(readFile(u"/proc/sys/kernel/random/boot_id"_s).trimmed());
+    {
+        JobLedger ledger(ledgerPath);
+        QVERIFY(ledger.update(job));
+    }
+    JobManager jobs(ledgerPath);
+    QCOMPARE(jobs.find(job.id)->state, Jobs::State::Running);
+    QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs.find(job.id)->state), 10000);
+    QCOMPARE(jobs.find(job.id)->state, state);
+    QVERIFY2(jobs.find(job.id)->reason.contains(reason), qPrintable(jobs.find(job.id)->reason));
+    // Never a made-up exit code.
+    QCOMPARE(jobs.find(job.id)->exitCode, state == Jobs::State::Lost ? -1 : state == Jobs::State::Failed ? 3 : 0);
 }
 
-void TestJob::stopAndDestructionEndTheWholeGroup()
+void TestJob::usage_data()
 {
-    QFETCH(bool, destroy);
+    QTest::addColumn<QString>("where");
+    QTest::newRow("here") << Jobs::thisComputer();
+    QTest::newRow("on a cluster") << u"fake"_s;
+}
+
+void TestJob::usage()
+{
+    QFETCH(QString, where);
+    // A second of sleep, a busy loop, and a child process that holds 64 MiB.
+    standIn(u"moltra"_s,
+            "sleep 1\ni=0; while [ $i -lt 200000 ]; do i=$((i+1)); done\n"
+            "head -c 67108864 /dev/zero | python3 -c 'import sys; d = sys.stdin.buffer.read()'\n"
+            "echo wf > fort.9\n");
+    JobManager jobs(QString(), nullptr, where.isEmpty() ? QStringLiteral(MOLTRA_STEP_WRAPPER) : QString());
+    Job job;
+    job.program = u"moltra"_s;
+    job.plan = plan(u"moltra"_s, u"mgo.d12"_s).plan;
+    QString said;
+    const qint64 id = run(jobs, where, job, false, &said);
+    const Job *ended = jobs.find(id);
+    QCOMPARE(ended->state, Jobs::State::Finished);
+    // The job's own clock: the duration is the steps', whenever its end was seen.
+    const qint64 ms = ended->started.msecsTo(ended->ended);
+    QVERIFY2(ms >= 1000 && ms < 4000, qPrintable(QString::number(ms)));
+    QVERIFY2(ended->usage.cpuSeconds > 0.05 && ended->usage.cpuSeconds * 1000 < ms + 100,
+             qPrintable(QString::number(ended->usage.cpuSeconds)));
+    // Memory only where the step wrapper measured it; the cluster keeps no accounting.
+    if (where.isEmpty())
+        QVERIFY2(ended->usage.peakKiB > 64 * 1024, qPrintable(QString::number(ended->usage.peakKiB)));
+    else
+        QCOMPARE(ended->usage.peakKiB, -1);
+}
+
+void TestJob::destructionEndsTheWholeGroup()
+{
     // The leader and one helper end at the termination request; the other helper ignores it.
     standIn(u"moltra"_s,
             "sleep 60 &\necho $! > \"$rec.helper\"\n"
             "sh -c 'trap \"\" TERM; echo $$ > \"$0\"; exec sleep 60' \"$rec.child\" &\nwait\n");
-    QSignalSpy ended(m_runner.get(), &JobRunner::jobEnded);
-    begin(plan(u"moltra"_s, u"mgo.d12"_s).plan);
+    auto jobs = std::make_unique<JobManager>(QString());
+    Job job;
+    job.plan = plan(u"moltra"_s, u"mgo.d12"_s).plan;
+    job.program = u"moltra"_s;
+    job.deck = job.plan.deck;
+    job.workDir = job.plan.workDir;
+    QString error;
+    QVERIFY(jobs->start(job, &error));
     QList<qint64> group;
     for (const char *name : { "pid", "helper", "child" })
         group << waitForPid(m_dir + u"/moltra."_s + QLatin1String(name));
     QVERIFY(processAlive(group[0]) && processAlive(group[1]) && processAlive(group[2]));
-    if (destroy) {
-        m_runner.reset();
-        QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]) && !processAlive(group[2]));
-        return;
-    }
-    // Stopping lasts while a process of the group lives, and no other job starts meanwhile.
-    bool aliveAtEnd = true;
-    connect(m_runner.get(), &JobRunner::jobEnded, this,
-            [&] { aliveAtEnd = processAlive(group[2]); });
-    m_runner->stop();
-    QVERIFY(m_runner->isStopping() && !m_runner->begin(plan(u"moltra"_s, u"mgo.d12"_s).plan));
-    QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]));
-    QVERIFY(ended.isEmpty() && processAlive(group[2]));
-    QVERIFY(ended.wait(JobRunner::StopGraceMs + 2000));
-    QCOMPARE(ended.first().first().value<JobRunner::Outcome>().ending, JobRunner::Ending::Stopped);
-    QVERIFY(!aliveAtEnd);
+    jobs.reset();
+    QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]) && !processAlive(group[2]));
 }
 
 void TestJob::plans_data()
@@ -275,18 +402,22 @@ void TestJob::plans_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("deck");
     QTest::addColumn<int>("cores");
-    // The note or refusal, the step's command and the MOLTRA step's.
+    QTest::addColumn<QString>("launcher"); // a cluster's; empty: this computer's mpirun
+    // The refusal, or each step: its program, command, fallback, deck > output and conditions.
     QTest::addColumn<QString>("expected");
     const QString mpirun = u"mpirun,-n,2,--bind-to,core x,P/"_s;
-    QTest::newRow("Pevalix runs Pmoltra first")
-            << u"Pevalix"_s << u"mgo.d3"_s << 2
-            << u" | "_s + mpirun + u"Pevalix | "_s + mpirun + u"Pmoltra"_s;
-    QTest::newRow("MPPmoltra not installed")
-            << u"MPPmoltra"_s << u"mgo.d12"_s << 2
-            << u"MPPmoltra is not installed: running moltra on one core | P/moltra"_s;
+    QTest::newRow("Pevalix runs Pmoltra first, each with a fallback")
+            << u"Pevalix"_s << u"mgo.d3"_s << 2 << QString()
+            << u"1 Pmoltra "_s + mpirun + u"Pmoltra or moltra, mgo.d12 > mgo.outp.out, without fort.9, leaves fort.9"
+               u" | 2 Pevalix "_s + mpirun + u"Pevalix or evalix, mgo.d3 > mgo.outp"_s;
+    QTest::newRow("a cluster's launcher takes the cores from the allocation")
+            << u"MPPmoltra"_s << u"mgo.d12"_s << 4 << u"srun --mpi=pmix"_s
+            << u"1 MPPmoltra srun,--mpi=pmix,C/MPPmoltra or moltra, mgo.d12 > mgo.out"_s;
+    QTest::newRow("serial") << u"moltra"_s << u"mgo.scf.d12"_s << 8 << QString()
+                            << u"1 moltra P/moltra, mgo.scf.d12 > mgo.out"_s;
     QTest::newRow("EVALIX on a MOLTRA deck")
-            << u"evalix"_s << u"mgo.d12"_s << 1 << u"The program evalix does not fit"_s;
-    QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0
+            << u"evalix"_s << u"mgo.d12"_s << 1 << QString() << u"The program evalix does not fit"_s;
+    QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0 << QString()
                               << u"Pmoltra needs at least one core. Choose the number of cores."_s;
 }
 
@@ -295,16 +426,37 @@ void TestJob::plans()
     QFETCH(QString, program);
     QFETCH(QString, deck);
     QFETCH(int, cores);
+    QFETCH(QString, launcher);
     QFETCH(QString, expected);
-    for (const QString &installed : { u"moltra"_s, u"evalix"_s, u"Pmoltra"_s, u"Pevalix"_s })
-        standIn(installed, "exit 0\n");
-    launcherSettings().setValue(u"mpiArguments"_s, u"--bind-to \"core x\""_s);
-    const PlannedJob job = plan(program, deck, cores);
-    QStringList given{ job.note + job.refusal };
-    for (const StepCommand &command : { job.plan.command, job.plan.moltraCommand })
-        given << (QStringList{ command.program } + command.arguments).join(u',');
-    const QString told = given.join(u" | "_s).replace(m_dir + u"/package/"_s, u"P/"_s);
+    PackageConfig config = package();
+    config.mpiArguments = u"--bind-to \"core x\""_s;
+    if (!launcher.isEmpty()) {
+        ClusterProfile profile;
+        profile.packageDir = u"C"_s;
+        profile.launcher = launcher;
+        config = profile.packageConfig(config);
+    }
+    const QString path = writeFile(m_dir + u"/work/"_s + deck, "deck\n");
+    const PlannedJob job = JobPlanner::plan(config, program, path, m_dir + u"/work"_s, cores);
+    // Kept in the ledger as it was made.
+    const JobPlan kept = JobPlan::fromJson(job.plan.toJson());
+    QStringList given{ job.refusal };
+    for (const PlanStep &step : kept.steps) {
+        QString text = u"%1 %2 %3"_s.arg(step.number).arg(step.program, step.command.join(u','));
+        if (!step.fallbackProgram.isEmpty())
+            text += u" or "_s + QFileInfo(step.fallbackExecutable).fileName();
+        text += u", %1 > %2"_s.arg(step.input, step.output);
+        if (step.onlyWithoutFort9)
+            text += u", without fort.9"_s;
+        if (step.mustLeaveFort9)
+            text += u", leaves fort.9"_s;
+        given << text;
+    }
+    const QString told = given.join(u" | "_s).replace(m_dir + u"/package/"_s, u"P/"_s).mid(job.refusal.isEmpty() ? 3 : 0);
     QVERIFY2(told.startsWith(expected), qPrintable(told));
+    QCOMPARE(kept.output, job.plan.output);
+    // A plan an older launcher kept (none), or a damaged one, is no plan.
+    QVERIFY(JobPlan::fromJson(QByteArray()).isEmpty() && JobPlan::fromJson("{\"steps\":[{}]}").isEmpty());
 }
 
 void TestJob::shellWords_data()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/jobledger.h"
 #include "job/jobmanager.h"
+#include "job/localbackend.h"
 #include "job/jobplanner.h"
 #include "job/loadedjob.h"
 #include "job/processgroups.h"
@@ -287,7 +288,7 @@ void TestLedger::jobsLeftRunningAtStartUp()
     else if (groupRuns && sameBoot)
         step.kill();
     if (atStart != atEnd)
-        QVERIFY(ended.wait(JobRunner::StopGraceMs));
+        QVERIFY(ended.wait(LocalBackend::StopGraceMs));
     QCOMPARE(JobLedger(ledger()).load().value(0).state, atEnd);
     QVERIFY2(jobs.find(job.id)->reason.contains(reason), qPrintable(jobs.find(job.id)->reason));
     QTRY_VERIFY(!ProcessGroups::alive(job.processGroup) || !sameBoot);

@@ -84,8 +84,10 @@ private:
     // The status line, with its elapsed time written as "m:ss".
     QString status() const
     {
+        // What the job used is said after its end, in parentheses.
         return child<QLabel>("labelStatus")
                 ->text()
+                .remove(QRegularExpression(u" \\(CPU .*\\)$"_s))
                 .replace(QRegularExpression(u"\\d+:\\d\\d"_s), u"m:ss"_s);
     }
 
@@ -330,10 +332,9 @@ void TestMainWindow::outcomes_data()
     QTest::newRow("failed start")
             << QByteArray() << u"Could not start moltra"_s
             << u"Unable to start the .d12 job: %1/package/moltra is not an executable file"_s;
-    // Its failure is known inside QProcess::start, which the message box must not run inside.
     QTest::newRow("deck gone")
             << lines << u"Could not start moltra"_s
-            << u"Unable to start the .d12 job: Could not open input redirection for reading"_s;
+            << u"Unable to start the .d12 job: the input file %1/mgo.d12 cannot be read"_s;
 }
 
 void TestMainWindow::outcomes()
@@ -351,13 +352,15 @@ void TestMainWindow::outcomes()
     // The pane is complete once the window is idle, and its last line is in view.
     auto *pane = child<QPlainTextEdit>("plainTextEditOutput");
     QString paneAtEnd;
-    connect(m_window->findChild<JobRunner *>(), &JobRunner::jobEnded, this, [&] {
+    connect(m_window->findChild<JobManager *>(), &JobManager::jobEnded, this, [&] {
         const QScrollBar *bar = pane->verticalScrollBar();
         paneAtEnd = pane->toPlainText().right(9) + QString::number(bar->maximum() - bar->value());
     });
     start();
     QTRY_COMPARE(m_answerer->pending(), 0);
     QCOMPARE(status(), expectedStatus);
+    QCOMPARE(child<QLabel>("labelStatus")->text().contains(u" (CPU "_s),
+             !expectedStatus.startsWith(u"Could not"_s));
     QCOMPARE(m_answerer->shown,
              message.isEmpty() ? QStringList()
                                : QStringList{ QString(message).replace(u"%1"_s, m_dir) });

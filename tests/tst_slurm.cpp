@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The cluster backend against stand-ins for ssh and Slurm's commands: the remote commands run
 // on this computer in a folder standing for the remote home, and each fault is one file away.
-#include "cluster/slurmbackend.h"
+#include "cluster/clusterbackend.h"
 #include "job/jobledger.h"
 #include "job/jobmanager.h"
 #include "testsupport.h"
@@ -167,7 +167,7 @@ void TestSlurm::queueFollowed()
     JobManager jobs(ledgerPath);
     QSignalSpy changed(&jobs, &JobManager::jobStateChanged);
     QSignalSpy notices(&jobs, &JobManager::backendNotice);
-    jobs.setBackend(u"fake"_s, new SlurmBackend(profile(), {}, ssh()));
+    jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
     QTRY_VERIFY_WITH_TIMEOUT(changed.size() + notices.size() > 0, 10000);
     QCOMPARE(jobs.find(job.id)->state, state);
     const QString told = jobs.find(job.id)->reason + notices.value(0).value(0).toString();
@@ -192,7 +192,7 @@ void TestSlurm::submittedOnce()
     writeFile(m_dir + u"/work/mgo.out"_s, "an earlier run's output\n");
 
     JobManager jobs{ QString() };
-    auto *backend = new SlurmBackend(profile(), {}, ssh());
+    auto *backend = new ClusterBackend(profile(), ssh());
     jobs.setBackend(u"fake"_s, backend);
     QString error;
     const qint64 id = jobs.start(deckJob(), &error);
@@ -262,14 +262,14 @@ void TestSlurm::refusedBeforeCopying()
     refusing.host = host;
     refusing.remoteDir = remoteDir;
     JobManager jobs{ QString() };
-    jobs.setBackend(u"fake"_s, new SlurmBackend(refusing, {}, ssh()));
+    jobs.setBackend(u"fake"_s, new ClusterBackend(refusing, ssh()));
     QSignalSpy ended(&jobs, &JobManager::jobEnded);
     QString error;
     const qint64 id = jobs.start(deckJob(), &error);
     if (id) {
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
         QCOMPARE(jobs.find(id)->state, Jobs::State::Failed);
-        error = ended.first().at(1).value<JobRunner::Outcome>().message;
+        error = ended.first().at(1).value<JobOutcome>().message;
     }
     QVERIFY2(error.contains(said), qPrintable(error));
     QVERIFY(!QFileInfo::exists(remoteJobDir(1)));
@@ -284,7 +284,7 @@ void TestSlurm::fetchRetried()
     writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, "1 0\n");
     answer(u"mode"_s, "no-fetch");
     JobManager jobs(ledgerPath);
-    jobs.setBackend(u"fake"_s, new SlurmBackend(profile(), {}, ssh()));
+    jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
     QVERIFY(jobs.find(job.id)->reason.contains(u"not copied back"_s));
     QVERIFY(!QFile::exists(job.outputFile));

@@ -56,8 +56,23 @@ QString ClusterProfile::folder() const
     return trimmed.startsWith(QLatin1String("~/")) ? trimmed.mid(2) : trimmed;
 }
 
-QString ClusterProfile::jobDir(qint64 id) const
+QString ClusterProfile::jobDir(const QString &name) const
 {
     // A relative folder is the remote home's: the shell starts there.
-    return ShellWords::quote(folder() + QLatin1Char('/') + QString::number(id));
+    return ShellWords::quote(folder() + QLatin1Char('/') + name);
+}
+
+PackageConfig ClusterProfile::packageConfig(const PackageConfig &local) const
+{
+    PackageConfig config = local;
+    config.packageDir = packageDir;
+    QString error;
+    QStringList words = ShellWords::split(launcher, &error);
+    config.mpiLauncher = words.isEmpty() ? QString() : words.takeFirst();
+    QStringList quoted;
+    for (const QString &word : std::as_const(words))
+        quoted.append(ShellWords::quote(word));
+    config.mpiArguments = quoted.join(QLatin1Char(' '));
+    config.mpiCoresOption.clear();
+    return config;
 }

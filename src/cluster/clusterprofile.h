@@ -2,6 +2,8 @@
 #ifndef CLUSTERPROFILE_H
 #define CLUSTERPROFILE_H
 
+#include "job/packageconfig.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -35,8 +37,11 @@ struct ClusterProfile
     // The folder of the jobs as the remote shell takes it: "~/" is the home, where a
     // relative folder is anyway.
     QString folder() const;
-    // The remote folder of one job, as a shell word.
-    QString jobDir(qint64 id) const;
+    // The remote folder of one job, by its name, as a shell word.
+    QString jobDir(const QString &name) const;
+    // The package as jobs on the cluster find it: its folder there, the local executables'
+    // names, and the cluster's launcher, which takes the cores from the allocation.
+    PackageConfig packageConfig(const PackageConfig &local) const;
 };
 
 #endif

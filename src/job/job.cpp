@@ -66,9 +66,8 @@ QString durationText(qint64 seconds)
             .arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
 }
 
-QString endText(const JobRunner::Outcome &outcome, const QString &elapsed)
+QString endText(const JobOutcome &outcome, const QString &elapsed)
 {
-    using Ending = JobRunner::Ending;
     switch (outcome.ending) {
     case Ending::Finished:
         return QStringLiteral("Finished in ") + elapsed;
@@ -87,4 +86,26 @@ QString endText(const JobRunner::Outcome &outcome, const QString &elapsed)
     return QStringLiteral("The job %1").arg(outcome.reason);
 }
 
+}
+
+double JobUsage::efficiency(int cores, double wallSeconds) const
+{
+    if (cpuSeconds < 0 || cores < 1 || wallSeconds <= 0)
+        return -1;
+    return cpuSeconds / (cores * wallSeconds);
+}
+
+QString JobUsage::text(int cores, double wallSeconds) const
+{
+    const QString unknown = QStringLiteral("not known");
+    const double share = efficiency(cores, wallSeconds);
+    return QStringLiteral("CPU %1, %2, memory %3")
+            .arg(cpuSeconds < 0 ? unknown : Jobs::durationText(qRound64(cpuSeconds)),
+                 share < 0 ? QStringLiteral("efficiency not known")
+                           : QStringLiteral("%1 % of %2 %3")
+                                     .arg(qRound(share * 100))
+                                     .arg(cores)
+                                     .arg(cores == 1 ? QStringLiteral("core")
+                                                     : QStringLiteral("cores")),
+                 peakKiB < 0 ? unknown : QStringLiteral("%1 MiB").arg((peakKiB + 1023) / 1024));
 }

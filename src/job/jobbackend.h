@@ -31,10 +31,11 @@ public:
     virtual void forget(const Job &job) { Q_UNUSED(job) }
 
 Q_SIGNALS:
-    void stepStarted(qint64 id, int step, const QString &outputFile);
+    // The step runs the program of that name, which writes the output file.
+    void stepStarted(qint64 id, int step, const QString &program, const QString &outputFile);
     void groupStarted(qint64 id, qint64 group);
     void stopping(qint64 id);
-    void ended(qint64 id, const JobRunner::Outcome &outcome);
+    void ended(qint64 id, const JobOutcome &outcome);
     // A batch system's word on a job that has not ended: queued, or running.
     void stateReported(qint64 id, Jobs::State state);
     void remoteIdAssigned(qint64 id, const QString &remoteId);

@@ -21,7 +21,7 @@ constexpr int SqliteNotADatabase = 26;
 const QString Columns = QStringLiteral(
         "deck, work_dir, title, program, cores, portal_user, portal_token, portal_job, location, "
         "state, exit_code, signal, reason, started, ended, output_file, error_file, "
-        "process_group, boot_id, remote_id");
+        "process_group, boot_id, remote_id, plan, remote_folder, cpu_seconds, peak_kib");
 
 // Times are kept as milliseconds since the epoch: read back quickly, whatever the time zone.
 QVariant timeValue(const QDateTime &time)
@@ -162,6 +162,13 @@ bool JobLedger::migrate(int from)
                          "reason TEXT, started INTEGER, ended INTEGER, output_file TEXT, "
                          "error_file TEXT, process_group INTEGER, boot_id TEXT)") },
         { QStringLiteral("ALTER TABLE jobs ADD COLUMN remote_id TEXT") },
+        { QStringLiteral("ALTER TABLE jobs ADD COLUMN plan TEXT"),
+          QStringLiteral("ALTER TABLE jobs ADD COLUMN remote_folder TEXT"),
+          QStringLiteral("ALTER TABLE jobs ADD COLUMN cpu_seconds REAL"),
+          QStringLiteral("ALTER TABLE jobs ADD COLUMN peak_kib INTEGER"),
+          // Made once: a ledger begun anew, or another computer's, has another.
+          QStringLiteral("CREATE TABLE about (key TEXT PRIMARY KEY, value TEXT)"),
+          QStringLiteral("INSERT INTO about VALUES ('tag', lower(hex(randomblob(4))))") },
     };
     if (from == SchemaVersion)
         return true;
@@ -225,6 +232,17 @@ QList<Job> JobLedger::load()
     return select(0);
 }
 
+QString JobLedger::tag()
+{
+    if (!m_open)
+        return QString();
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (query.exec(QStringLiteral("SELECT value FROM about WHERE key='tag'")) && query.next())
+        return query.value(0).toString();
+    fail(QStringLiteral("cannot be read"), query.lastError());
+    return QString();
+}
+
 Job JobLedger::find(qint64 id)
 {
     return select(id).value(0);
@@ -271,6 +289,12 @@ QList<Job> JobLedger::select(qint64 id)
         job.processGroup = next().toLongLong();
         job.bootId = next().toString();
         job.remoteId = next().toString();
+        job.plan = JobPlan::fromJson(next().toByteArray());
+        job.remoteFolder = next().toString();
+        const QVariant cpu = next();
+        job.usage.cpuSeconds = cpu.isNull() ? -1 : cpu.toDouble();
+        const QVariant peak = next();
+        job.usage.peakKiB = peak.isNull() ? -1 : peak.toLongLong();
         jobs.append(std::move(job));
     }
     return jobs;
@@ -338,7 +362,11 @@ bool JobLedger::write(QSqlQuery &query, const Job &job, bool withId)
                                    QVariant(job.errorFile),
                                    QVariant(job.processGroup),
                                    QVariant(job.bootId),
-                                   QVariant(job.remoteId) })
+                                   QVariant(job.remoteId),
+                                   QVariant(job.plan.isEmpty() ? QByteArray() : job.plan.toJson()),
+                                   QVariant(job.remoteFolder),
+                                   job.usage.cpuSeconds < 0 ? QVariant() : QVariant(job.usage.cpuSeconds),
+                                   job.usage.peakKiB < 0 ? QVariant() : QVariant(job.usage.peakKiB) })
         query.addBindValue(value);
     if (withId)
         query.addBindValue(job.id);

@@ -16,7 +16,7 @@ class JobLedger
 {
 public:
     // The layout of the file this launcher writes, kept in PRAGMA user_version.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     // Opens the file, making it where it is missing. A damaged file is moved aside to
     // "<path>.broken-<date>" and a new one begun.
@@ -31,6 +31,8 @@ public:
 
     // Newest first.
     QList<Job> load();
+    // Made once for the file: names its jobs apart from other ledgers' where they meet.
+    QString tag();
     // The job as the file has it now, maybe from another launcher; a job of id 0 if none.
     Job find(qint64 id);
     // Gives the job its id.

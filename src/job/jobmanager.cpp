@@ -5,52 +5,71 @@
 #include "job/localbackend.h"
 #include "job/processgroups.h"
 
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
 #include <algorithm>
 
 namespace {
 
-Jobs::State stateOf(JobRunner::Ending ending)
+Jobs::State stateOf(Jobs::Ending ending)
 {
     switch (ending) {
-    case JobRunner::Ending::Finished:
+    case Jobs::Ending::Finished:
         return Jobs::State::Finished;
-    case JobRunner::Ending::Failed:
-    case JobRunner::Ending::NoFort9:
-    case JobRunner::Ending::FailedToStart:
+    case Jobs::Ending::Failed:
+    case Jobs::Ending::NoFort9:
+    case Jobs::Ending::FailedToStart:
         return Jobs::State::Failed;
-    case JobRunner::Ending::Stopped:
+    case Jobs::Ending::Stopped:
         return Jobs::State::Stopped;
-    case JobRunner::Ending::Unknown:
+    case Jobs::Ending::Unknown:
         break;
     }
     return Jobs::State::Lost;
 }
 
 // The outcome that another launcher recorded for a job, if it did.
-JobRunner::Outcome recordedEnd(const Job &recorded, const JobRunner::Outcome &unknown)
+JobOutcome recordedEnd(const Job &recorded, const JobOutcome &unknown)
 {
     if (recorded.id == 0 || Jobs::isActive(recorded.state) || recorded.state == Jobs::State::Lost)
         return unknown;
-    JobRunner::Outcome outcome;
-    outcome.ending = recorded.state == Jobs::State::Finished ? JobRunner::Ending::Finished
-            : recorded.state == Jobs::State::Stopped         ? JobRunner::Ending::Stopped
-                                                             : JobRunner::Ending::Failed;
+    JobOutcome outcome;
+    outcome.ending = recorded.state == Jobs::State::Finished ? Jobs::Ending::Finished
+            : recorded.state == Jobs::State::Stopped         ? Jobs::Ending::Stopped
+                                                             : Jobs::Ending::Failed;
     outcome.reason = recorded.reason;
     outcome.exitCode = recorded.exitCode;
     outcome.signal = recorded.signal;
+    outcome.started = recorded.started;
+    outcome.ended = recorded.ended;
+    outcome.usage = recorded.usage;
     return outcome;
 }
 
 }
 
-JobManager::JobManager(const QString &ledgerPath, QObject *parent)
+JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString &stepWrapper)
     : QObject(parent)
-    , m_local(new LocalBackend(this))
 {
+    // The jobs' scripts and records live beside the ledger, or for a session without one
+    // in a folder of its own.
+    // A ledger that cannot say its tag has this session's.
+    m_tag = QString::number(QRandomGenerator::global()->generate(), 16);
+    if (ledgerPath.isEmpty()) {
+        m_session_dir = std::make_unique<QTemporaryDir>();
+        m_local = new LocalBackend(m_session_dir->path(), stepWrapper, this);
+    } else {
+        m_local = new LocalBackend(QFileInfo(ledgerPath).absolutePath() + QStringLiteral("/runs"),
+                                   stepWrapper, this);
+    }
     connectBackend(m_local);
     if (ledgerPath.isEmpty())
         return;
     m_ledger = std::make_unique<JobLedger>(ledgerPath);
+    if (m_ledger->isOpen())
+        m_tag = m_ledger->tag();
     // A ledger unusable from the start is told by ledgerProblem().
     m_ledger_failed = !m_ledger->isOpen();
     QList<Job> jobs = m_ledger->load();
@@ -81,10 +100,12 @@ QString JobManager::ledgerProblem() const
 void JobManager::connectBackend(JobBackend *backend)
 {
     connect(backend, &JobBackend::stepStarted, this,
-            [this](qint64 id, int step, const QString &output) {
-                change(id, [&output](Job &job) {
+            [this](qint64 id, int step, const QString &program, const QString &output) {
+                change(id, [&](Job &job) {
+                    job.step = step;
+                    job.stepProgram = program;
                     job.outputFile = output;
-                    job.errorFile = JobRunner::errorFileOf(output);
+                    job.errorFile = JobFiles::errorFileOf(output);
                 });
                 Q_EMIT stepStarted(id, step, output);
             });
@@ -104,18 +125,23 @@ void JobManager::connectBackend(JobBackend *backend)
             });
     connect(backend, &JobBackend::fetched, this, &JobManager::jobFetched);
     connect(backend, &JobBackend::notice, this, &JobManager::backendNotice);
-    connect(backend, &JobBackend::ended, this, [this](qint64 id, JobRunner::Outcome outcome) {
+    connect(backend, &JobBackend::ended, this, [this](qint64 id, JobOutcome outcome) {
         const int index = indexOf(id);
         if (index < 0)
             return;
         // The launcher that started it may have lived on and seen how it ended.
-        if (outcome.ending == JobRunner::Ending::Unknown && m_ledger)
+        if (outcome.ending == Jobs::Ending::Unknown && m_ledger)
             outcome = recordedEnd(m_ledger->find(id), outcome);
         Job &job = m_jobs[index];
         job.exitCode = outcome.exitCode;
         job.signal = outcome.signal;
         job.reason = outcome.reason;
-        job.ended = QDateTime::currentDateTime();
+        job.usage = outcome.usage;
+        // The job's own clock says when its steps ran; where it does not, this is when its end
+        // was seen.
+        if (outcome.started.isValid())
+            job.started = outcome.started;
+        job.ended = outcome.ended.isValid() ? outcome.ended : QDateTime::currentDateTime();
         move(id, stateOf(outcome.ending));
         Q_EMIT jobEnded(id, outcome);
     });
@@ -188,10 +214,16 @@ qint64 JobManager::start(Job job, QString *error)
     job.state = job.where == Jobs::thisComputer() ? Jobs::State::Running : Jobs::State::Submitted;
     job.started = QDateTime::currentDateTime();
     job.outputFile = job.plan.output;
-    job.errorFile = JobRunner::errorFileOf(job.plan.output);
+    job.errorFile = JobFiles::errorFileOf(job.plan.output);
     // A job runs whether or not the ledger takes it.
     if (!m_ledger || !m_ledger->record(job))
         job.id = m_last_id + 1;
+    // Its folder on a cluster is named apart from those of other ledgers and computers.
+    if (job.where != Jobs::thisComputer()) {
+        job.remoteFolder = QStringLiteral("%1-%2").arg(job.id).arg(m_tag);
+        if (m_ledger)
+            m_ledger->update(job);
+    }
     checkLedger();
     m_last_id = qMax(m_last_id, job.id);
     m_jobs.append(job);

@@ -14,6 +14,7 @@
 class JobBackend;
 class JobLedger;
 class LocalBackend;
+class QTemporaryDir;
 
 // Owns the jobs, the backends that run them and the ledger that remembers them. Every change
 // of a job's state goes through here, is recorded and is told.
@@ -25,8 +26,10 @@ public:
     // Said of a job that ran while no launcher watched it.
     static QString lostReason() { return QStringLiteral("the launcher ended while it ran"); }
 
-    // An empty ledger path keeps the jobs of this session only.
-    explicit JobManager(const QString &ledgerPath, QObject *parent = nullptr);
+    // An empty ledger path keeps the jobs of this session only. The step wrapper, where given,
+    // tells what each step on this computer used.
+    explicit JobManager(const QString &ledgerPath, QObject *parent = nullptr,
+                        const QString &stepWrapper = QString());
     ~JobManager() override;
 
     // Why the ledger is not used, or what was done to it; empty when all is well.
@@ -57,7 +60,7 @@ Q_SIGNALS:
     void jobChanged(qint64 id);
     void jobStateChanged(qint64 id, Jobs::State state);
     void stepStarted(qint64 id, int step, const QString &outputFile);
-    void jobEnded(qint64 id, const JobRunner::Outcome &outcome);
+    void jobEnded(qint64 id, const JobOutcome &outcome);
     // Around forgetting the job at this index of jobs().
     void jobAboutToBeRemoved(int index);
     void jobRemoved(qint64 id);
@@ -78,7 +81,10 @@ private:
     void checkLedger();
     void connectBackend(JobBackend *backend);
 
+    std::unique_ptr<QTemporaryDir> m_session_dir;
     std::unique_ptr<JobLedger> m_ledger;
+    // Names this ledger's jobs apart from other ledgers' where they meet, as on a cluster.
+    QString m_tag;
     bool m_ledger_failed = false;
     LocalBackend *m_local = nullptr;
     // The other places jobs run, by name.

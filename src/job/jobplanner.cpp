@@ -8,26 +8,29 @@
 
 namespace {
 
-StepCommand stepCommand(const PackageConfig &config, const Program &program, int cores,
-                        QString *fallback, QString *refusal)
+PlanStep stepOf(const PackageConfig &config, const Program &program, int cores,
+                QString *refusal)
 {
-    const QString parallel = config.executablePath(program.name);
-    if (program.parallel && !JobRunner::findExecutable(parallel).isEmpty()) {
-        QStringList arguments{ config.mpiCoresOption, QString::number(cores) };
-        QString error;
-        arguments += ShellWords::split(config.mpiArguments, &error);
-        if (!error.isEmpty())
-            *refusal = QStringLiteral("The extra arguments for the MPI launcher cannot be read: "
-                                      "%1. Correct them in Settings, \"Parallel runs\".")
-                               .arg(error);
-        arguments.append(parallel);
-        return { program.name, config.mpiLauncher, arguments };
-    }
-    if (program.parallel && fallback) {
-        *fallback = QStringLiteral("%1 is not installed: running %2 on one core")
-                            .arg(program.name, program.serial);
-    }
-    return { program.serial, config.executablePath(program.serial), {} };
+    PlanStep step;
+    step.program = program.name;
+    step.executable = config.executablePath(program.name);
+    step.command = QStringList{ step.executable };
+    if (!program.parallel)
+        return step;
+    QStringList words{ config.mpiLauncher };
+    // A batch system's launcher takes the cores from the job's allocation.
+    if (!config.mpiCoresOption.isEmpty())
+        words += { config.mpiCoresOption, QString::number(cores) };
+    QString error;
+    words += ShellWords::split(config.mpiArguments, &error);
+    if (!error.isEmpty())
+        *refusal = QStringLiteral("The extra arguments for the MPI launcher cannot be read: "
+                                  "%1. Correct them in Settings, \"Parallel runs\".")
+                           .arg(error);
+    step.command = words + QStringList{ step.executable };
+    step.fallbackProgram = program.serial;
+    step.fallbackExecutable = config.executablePath(program.serial);
+    return step;
 }
 
 }
@@ -50,24 +53,44 @@ PlannedJob plan(const PackageConfig &config, const QString &programName, const Q
                               .arg(program->name, QFileInfo(deck).fileName());
         return job;
     }
-    job.plan.command = stepCommand(config, *program, cores, &job.note, &job.refusal);
-    if (!job.refusal.isEmpty())
-        return job;
-    if (program->parallel && job.plan.command.name == program->name && cores < 1) {
+    if (program->parallel && cores < 1) {
         job.refusal = QStringLiteral("%1 needs at least one core. Choose the number of cores.")
                               .arg(program->name);
         return job;
     }
+    const QString base = QFileInfo(deck).baseName();
+    const QString output = base + program->outputSuffix;
     job.plan.deck = deck;
     job.plan.workDir = workDir;
-    job.plan.output
-            = workDir + QLatin1Char('/') + QFileInfo(deck).baseName() + program->outputSuffix;
-    job.plan.stepCount = program->stepCount;
-    // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
-    const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
-                                                                   : QStringLiteral("moltra"));
-    job.plan.moltraCommand = stepCommand(config, *moltra, cores, nullptr, &job.refusal);
+    job.plan.output = workDir + QLatin1Char('/') + output;
+    if (program->stepCount == 2) {
+        // The MOLTRA step of a Pevalix job runs in parallel too, where it can.
+        const Program *moltra = ProgramCatalog::find(program->parallel ? QStringLiteral("Pmoltra")
+                                                                       : QStringLiteral("moltra"));
+        PlanStep first = stepOf(config, *moltra, cores, &job.refusal);
+        first.input = base + QStringLiteral(".d12");
+        first.output = output + QStringLiteral(".out");
+        first.onlyWithoutFort9 = true;
+        first.mustLeaveFort9 = true;
+        job.plan.steps.append(first);
+    }
+    PlanStep last = stepOf(config, *program, cores, &job.refusal);
+    last.number = program->stepCount;
+    // A deck outside the working directory is read where it is.
+    const QFileInfo deckInfo(deck);
+    last.input = QFileInfo(deckInfo.absolutePath()) == QFileInfo(workDir) ? deckInfo.fileName()
+                                                                         : deckInfo.absoluteFilePath();
+    last.output = output;
+    job.plan.steps.append(last);
+    if (!job.refusal.isEmpty())
+        job.plan = JobPlan();
     return job;
+}
+
+QString fallbackText(const PlanStep &step)
+{
+    return QStringLiteral("%1 is not installed: running %2 on one core")
+            .arg(step.program, step.fallbackProgram);
 }
 
 }

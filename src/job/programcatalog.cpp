@@ -2,6 +2,7 @@
 #include "job/programcatalog.h"
 
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace ProgramCatalog {
 
@@ -58,6 +59,24 @@ QString nameForPortalCode(int code)
             return program.name;
     }
     return QString();
+}
+
+QString findExecutable(const QString &program)
+{
+    const QString path = program.contains(QLatin1Char('/'))
+            ? program
+            : QStandardPaths::findExecutable(program);
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable() ? path : QString();
+}
+
+bool isJobFile(const QString &fileName)
+{
+    static const QStringList suffixes
+            = { QStringLiteral("d12"), QStringLiteral("d3"),  QStringLiteral("9"),
+                QStringLiteral("34"),  QStringLiteral("25"),  QStringLiteral("DAT"),
+                QStringLiteral("CP"),  QStringLiteral("out"), QStringLiteral("outp") };
+    return suffixes.contains(QFileInfo(fileName).completeSuffix());
 }
 
 }

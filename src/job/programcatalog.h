@@ -32,6 +32,11 @@ QStringList namesForDeck(const QString &suffix);
 bool fits(const Program &program, const QString &deck);
 // Empty when the code selects no program.
 QString nameForPortalCode(int code);
+// The executable file that a program path or a bare name on PATH stands for, or empty.
+QString findExecutable(const QString &program);
+// Whether a file of a job's folder belongs to the job, by its complete suffix: its decks and
+// what its programs leave, which the portal takes and a cluster job brings home.
+bool isJobFile(const QString &fileName);
 
 }
 

@@ -74,9 +74,9 @@ void MainWindow::startJob()
         return;
     }
     const QString program = ui->comboBoxProgram->currentText();
-    const PlannedJob planned
-            = JobPlanner::plan(SettingsKeys::packageConfig(*m_settings), program, m_loaded.deck(),
-                               m_loaded.workDir(), ui->spinBoxProcs->value());
+    const PlannedJob planned = JobPlanner::plan(
+            m_run_on->packageConfig(SettingsKeys::packageConfig(*m_settings)), program,
+            m_loaded.deck(), m_loaded.workDir(), ui->spinBoxProcs->value());
     if (!planned.refusal.isEmpty()) {
         critical(planned.refusal);
         return;
@@ -97,8 +97,6 @@ void MainWindow::startJob()
         return;
     }
     m_current = id;
-    // The serial fallback is this computer's: a cluster has its own builds.
-    m_job_note = job.where == Jobs::thisComputer() ? planned.note : QString();
     m_loaded.ran();
     enterRunningState();
 }
@@ -112,37 +110,17 @@ void MainWindow::enterRunningState()
     setStatus(QString());
 }
 
-void MainWindow::compute()
-{
-    m_jobs->local()->runner()->compute();
-}
-
-void MainWindow::execute_d12(QString l_input_file, QString l_output_file, QString l_program)
-{
-    m_jobs->local()->runner()->execute(l_input_file, l_output_file,
-                                       { QFileInfo(l_program).fileName(), l_program, {} },
-                                       QStringLiteral("Unable to start the .d12 job: "));
-}
-
-void MainWindow::execute_d3(QString l_input_file, QString l_output_file, QString l_program)
-{
-    m_jobs->local()->runner()->execute(l_input_file, l_output_file,
-                                       { QFileInfo(l_program).fileName(), l_program, {} },
-                                       QStringLiteral("Unable to start the .d3 job: "));
-}
-
-void MainWindow::stepDone()
-{
-    m_jobs->local()->runner()->stepDone();
-}
-
-void MainWindow::jobEnded(const JobRunner::Outcome &l_outcome)
+void MainWindow::jobEnded(const JobOutcome &l_outcome)
 {
     // A question about stopping this job has no subject any more.
     if (m_question)
         m_question->reject();
     stopJob();
-    setStatus(Jobs::endText(l_outcome, elapsed()));
+    QString said = Jobs::endText(l_outcome, elapsed());
+    if (const Job *job = m_jobs->find(m_current); job && job->usage.isKnown())
+        said += QStringLiteral(" (%1)").arg(
+                job->usage.text(job->cores, job->started.msecsTo(job->ended) / 1000.0));
+    setStatus(said);
     // A long run may have been left in the background.
     if (!isActiveWindow())
         QApplication::alert(this);
@@ -156,23 +134,34 @@ void MainWindow::updateProgress()
     // While stopping, the status says so until the end.
     if (isStopping())
         return;
-    const JobRunner *runner = m_jobs->local()->runner();
     const Job *job = m_jobs->find(m_current);
-    if (job && job->where != Jobs::thisComputer())
+    if (!job)
+        return;
+    if (job->where != Jobs::thisComputer() && job->state != Jobs::State::Running)
         setStatus((job->state == Jobs::State::Submitted ? QStringLiteral("Submitted to %1, %2")
-                           : job->state == Jobs::State::Queued
-                           ? QStringLiteral("Queued on %1, %2")
-                           : QStringLiteral("Running on %1, %2"))
+                                                              : QStringLiteral("Queued on %1, %2"))
                           .arg(job->where, elapsed()));
-    else if (!m_jobs->local()->runs(m_current))
-        setStatus(QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed()));
-    else if (!m_job_note.isEmpty())
-        setStatus(m_job_note + QStringLiteral(", ") + elapsed());
+    else if (job->step == 0)
+        setStatus(job->where == Jobs::thisComputer()
+                          ? QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed())
+                          : QStringLiteral("Running on %1, %2").arg(job->where, elapsed()));
     else
-        setStatus(QStringLiteral("Step %1 of %2: %3, %4")
-                          .arg(runner->step())
-                          .arg(runner->stepCount())
-                          .arg(runner->program(), elapsed()));
+        setStatus(stepText(*job) + QStringLiteral(", ") + elapsed());
+}
+
+QString MainWindow::stepText(const Job &job) const
+{
+    // The serial build that runs in place of a parallel one says so.
+    const PlanStep *step = job.plan.step(job.step);
+    if (step && job.stepProgram != step->program)
+        return JobPlanner::fallbackText(*step);
+    QString text = QStringLiteral("Step %1 of %2: %3")
+                           .arg(job.step)
+                           .arg(job.plan.stepCount())
+                           .arg(job.stepProgram);
+    if (job.where != Jobs::thisComputer())
+        text += QStringLiteral(" on ") + job.where;
+    return text;
 }
 
 void MainWindow::refreshOutput()
@@ -216,8 +205,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // A question that the job's end took away was never answered: the window stays. A job
     // that is being stopped needs no question; closing kills what is left of it. A job that an
     // earlier launcher started is not this one's to end.
-    const JobRunner *runner = m_jobs->local()->runner();
-    const bool stay = runner->isRunning() && !runner->isStopping() && !confirmStop();
+    const bool stay = m_jobs->local()->runs(m_current) && !isStopping() && !confirmStop();
     if (stay || !releaseJobFolder()) {
         event->ignore();
         return;

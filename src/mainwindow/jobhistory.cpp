@@ -8,6 +8,7 @@
 #include "mainwindow/runon.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
@@ -15,7 +16,13 @@
 void MainWindow::setUpJobs()
 {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    m_jobs = new JobManager(data + QStringLiteral("/jobs.sqlite"), this);
+    // The step wrapper is installed beside the launcher, or in its libexec folder.
+    const QString bin = QCoreApplication::applicationDirPath();
+    QString wrapper = bin + QStringLiteral("/moltra-step");
+    if (!QFileInfo(wrapper).isExecutable())
+        wrapper = bin + QStringLiteral("/../libexec/moltra-farbo-starter/moltra-step");
+    m_jobs = new JobManager(data + QStringLiteral("/jobs.sqlite"), this,
+                            QFileInfo(wrapper).isExecutable() ? wrapper : QString());
     m_jobs_tab = new JobsTab(ui->tableViewJobs, m_jobs, this);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
         if (ui->tabWidget->currentWidget() == ui->tabJobs)

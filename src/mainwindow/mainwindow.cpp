@@ -81,12 +81,12 @@ void MainWindow::connectControls()
         if (id != m_current || state != Jobs::State::Stopping)
             return;
         m_run_controls->showStopping();
-        const QString program = m_jobs->local()->runs(id) ? m_jobs->local()->runner()->program()
-                                                          : m_jobs->find(id)->program;
+        const Job *job = m_jobs->find(id);
+        const QString program = job->stepProgram.isEmpty() ? job->program : job->stepProgram;
         setStatus(QStringLiteral("Stopping %1...").arg(program));
     });
     connect(m_jobs, &JobManager::jobEnded, this,
-            [this](qint64 id, const JobRunner::Outcome &outcome) {
+            [this](qint64 id, const JobOutcome &outcome) {
                 const Job *job = m_jobs->find(id);
                 if (id == m_current)
                     jobEnded(outcome);

@@ -2,7 +2,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "job/jobrunner.h"
+#include "job/job.h"
 #include "job/loadedjob.h"
 #include "job/programcatalog.h"
 #include "portal/jobfileimporter.h"
@@ -58,10 +58,6 @@ public Q_SLOTS:
     void chooseFile();
     void openWorkdir();
     void startJob();
-    void execute_d12(QString l_input_file, QString l_output_file, QString l_program);
-    void execute_d3(QString l_input_file, QString l_output_file, QString l_program);
-    void compute();
-    void stepDone();
     void stopJob();
     void updateProgress();
     void uploadOutput();
@@ -91,10 +87,12 @@ private:
     bool confirmStop();
     void requestStop();
     void enterRunningState();
-    void jobEnded(const JobRunner::Outcome &l_outcome);
+    void jobEnded(const JobOutcome &l_outcome);
     void loadJob(qint64 l_id);
     void setStatus(const QString &l_text);
     QString elapsed() const;
+    // "Step 1 of 2: moltra", or what runs in place of a missing parallel build.
+    QString stepText(const Job &l_job) const;
     void refreshOutput();
     void showDeckOutput();
     void adoptJob(ImportedJob &&l_job);
@@ -117,8 +115,6 @@ private:
     OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
     QPointer<QMessageBox> m_question;
-    // Said while the job runs: a parallel build that is not installed runs serially.
-    QString m_job_note;
     QPointer<UploadProgress> m_progress;
     bool m_startup_question_queued = false;
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/runon.h"
 
-#include "cluster/slurmbackend.h"
+#include "cluster/clusterbackend.h"
 #include "job/jobmanager.h"
 #include "settings/settingskeys.h"
 
@@ -40,11 +40,19 @@ void RunOn::setWhere(const QString &where)
     m_combo->setCurrentIndex(qMax(0, index));
 }
 
+PackageConfig RunOn::packageConfig(const PackageConfig &local) const
+{
+    for (const ClusterProfile &profile : m_profiles) {
+        if (profile.name == where())
+            return profile.packageConfig(local);
+    }
+    return local;
+}
+
 void RunOn::apply()
 {
     const QList<ClusterProfile> profiles = SettingsKeys::clusterProfiles(*m_settings);
     const SshConfig ssh = SettingsKeys::sshConfig();
-    const PackageConfig package = SettingsKeys::packageConfig(*m_settings);
     for (const ClusterProfile &old : std::as_const(m_profiles)) {
         const bool kept
                 = std::any_of(profiles.cbegin(), profiles.cend(),
@@ -57,7 +65,7 @@ void RunOn::apply()
                 m_profiles.cbegin(), m_profiles.cend(),
                 [&profile](const ClusterProfile &p) { return sameProfile(p, profile); });
         if (!unchanged)
-            m_jobs->setBackend(profile.name, new SlurmBackend(profile, package, ssh));
+            m_jobs->setBackend(profile.name, new ClusterBackend(profile, ssh));
     }
     m_profiles = profiles;
 

@@ -22,6 +22,8 @@ public:
     // Jobs::thisComputer(), or the chosen cluster's name.
     QString where() const;
     void setWhere(const QString &where);
+    // The package as a job finds it where it runs: the local one, or the chosen cluster's.
+    PackageConfig packageConfig(const PackageConfig &local) const;
     // Takes in the profiles as the settings now hold them: a changed profile gets a new backend,
     // which goes on with that cluster's unfinished jobs.
     void apply();

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portal/formbody.h"
 
+#include "job/programcatalog.h"
+
 #include <QDirIterator>
 #include <QFile>
 
 #include <cstring>
 
 namespace {
-
-const QStringList UploadSuffixes
-        = { QStringLiteral("d12"), QStringLiteral("d3"),  QStringLiteral("9"),
-            QStringLiteral("34"),  QStringLiteral("25"),  QStringLiteral("DAT"),
-            QStringLiteral("CP"),  QStringLiteral("out"), QStringLiteral("outp") };
 
 // Form encoding from which any standard decoder gets every byte back: "+" in particular
 // must not arrive bare, or it reads as a space and spoils the Base64 of a file.
@@ -124,7 +121,7 @@ qint64 encodedLength(const QByteArray &bytes, bool last)
 
 bool FormBody::takes(const QString &fileName)
 {
-    return UploadSuffixes.contains(QFileInfo(fileName).completeSuffix());
+    return ProgramCatalog::isJobFile(fileName);
 }
 
 QFileInfoList FormBody::uploadFiles(const QString &folder)

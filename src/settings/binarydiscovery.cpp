@@ -2,7 +2,7 @@
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 
-#include "job/jobrunner.h"
+#include "job/programcatalog.h"
 #include "job/programcatalog.h"
 #include "ui_dialogsettings.h"
 
@@ -39,7 +39,7 @@ void DialogSettings::checkLauncher()
     const QString launcher = ui->editMpiLauncher->text();
     ui->labelMpiLauncher->setText(
             launcher + QStringLiteral(": ")
-            + (JobRunner::findExecutable(launcher).isEmpty() ? NotFound : Found));
+            + (ProgramCatalog::findExecutable(launcher).isEmpty() ? NotFound : Found));
 }
 
 void DialogSettings::checkBinaries()

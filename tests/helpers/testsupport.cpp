@@ -94,15 +94,27 @@ case "$*" in *--test-only*)
     echo "sbatch: Job 1 to start" >&2; exit 0;;
 esac
 echo "$PWD $*" >> "$fake/sbatch.log"
+# With "run", the job's script runs here in a process group of its own, as job 7.
+if [ -e "$fake/run" ]; then
+    for script; do :; done
+    setsid bash "$script" > slurm-7.log 2>&1 < /dev/null &
+    echo $! > "$fake/job.pid"
+fi
 echo 7
 )");
-    writeScript(dir + QStringLiteral("/slurm/squeue"),
-                "fake=" + fake
-                        + "\ncat \"$fake/squeue\" 2>/dev/null\nexit $(cat \"$fake/squeue.exit\" "
-                          "2>/dev/null || echo 0)\n");
+    writeScript(dir + QStringLiteral("/slurm/squeue"), "fake=" + fake + "\n" + R"sh(
+if [ -f "$fake/squeue" ]; then cat "$fake/squeue"
+elif [ -f "$fake/job.pid" ] && kill -0 "-$(cat "$fake/job.pid")" 2>/dev/null; then
+    echo '7|RUNNING|None'
+fi
+exit $(cat "$fake/squeue.exit" 2>/dev/null || echo 0)
+)sh");
     writeScript(dir + QStringLiteral("/slurm/scontrol"), "cat " + fake + "/scontrol\n");
-    writeScript(dir + QStringLiteral("/slurm/scancel"),
-                "echo \"$*\" >> " + fake + "/scancel.log\n");
+    writeScript(dir + QStringLiteral("/slurm/scancel"), "fake=" + fake + "\n" + R"sh(
+echo "$*" >> "$fake/scancel.log"
+[ -f "$fake/job.pid" ] && kill -TERM "-$(cat "$fake/job.pid")" 2>/dev/null
+exit 0
+)sh");
     writeScript(dir + QStringLiteral("/package/moltra"), "exit 0\n");
 }
 

@@ -38,10 +38,11 @@ QString writeJobFile(const QString &path, const QJsonObject &fields = {});
 // Stand-ins for ssh and Slurm's commands under dir: bin/ssh runs each command in dir/home with
 // dir/slurm first on the path, unless dir/fake/mode says "refused" (exit 255), "empty" (no
 // answer), "stall", "no-fetch" (no file is read) or "lose-submit" (the answer of sbatch's command
-// lost); sbatch submits job 7
-// and logs to dir/fake/sbatch.log, squeue and scontrol print dir/fake/squeue and
-// dir/fake/scontrol (squeue exits with dir/fake/squeue.exit), scancel logs to
-// dir/fake/scancel.log, and dir/package/moltra is the cluster's program.
+// lost); sbatch submits job 7 and logs to dir/fake/sbatch.log, and where dir/fake/run exists
+// runs its script in a process group of its own; squeue prints dir/fake/squeue, or without it
+// lists job 7 as running while that group lives (it exits with dir/fake/squeue.exit);
+// scontrol prints dir/fake/scontrol; scancel logs to dir/fake/scancel.log and ends the group;
+// dir/package/moltra is the cluster's program.
 void writeFakeCluster(const QString &dir);
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);

@@ -1,41 +1,54 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#ifndef SLURMBACKEND_H
-#define SLURMBACKEND_H
+#ifndef CLUSTERBACKEND_H
+#define CLUSTERBACKEND_H
 
+#include "cluster/batchsystem.h"
 #include "cluster/clusterprofile.h"
 #include "cluster/sshclient.h"
 #include "job/jobbackend.h"
-#include "job/packageconfig.h"
+#include "job/jobstatus.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 
+#include <functional>
+#include <memory>
+
 class QTimer;
 
-// Runs jobs on one Slurm cluster over SSH: sends each job's files to a folder of its own there,
-// submits a job script, looks at the queue for all the cluster's jobs at once, mirrors the
-// watched job's output into its local output file and copies the results home at the end.
-class SlurmBackend : public JobBackend
+// Runs jobs on one cluster over SSH: sends each job's files to a folder of its own there,
+// submits the job's script through the batch system, looks at the queue and the jobs' records
+// for all the cluster's jobs at once, mirrors the followed job's output into its local output
+// file and copies the results home at the end. What the batch system asks and answers is its
+// BatchSystem's.
+class ClusterBackend : public JobBackend
 {
     Q_OBJECT
 
 public:
-    // How often the watched job's output is fetched while it runs.
+    // How often the followed job's output and record are fetched.
     static constexpr int FollowIntervalMs = 2000;
+    // After a cancel, how often the queue is looked at until the job has left it, and for how
+    // long at most.
+    static constexpr int CancelPollMs = 1000;
+    static constexpr int CancelWatchMs = 30000;
     // After faults the queue is looked at up to this many times less often.
     static constexpr int MaxBackOff = 8;
     // At most this much output is fetched at a time.
     static constexpr int FollowChunk = 4 * 1024 * 1024;
 
-    // The package's executable names are the local ones; its folder is the profile's.
-    SlurmBackend(const ClusterProfile &profile, const PackageConfig &package, const SshConfig &ssh,
-                 QObject *parent = nullptr);
+    // Slurm, unless another batch system is given.
+    ClusterBackend(const ClusterProfile &profile, const SshConfig &ssh, QObject *parent = nullptr,
+                   std::unique_ptr<BatchSystem> batch = nullptr);
+    ~ClusterBackend() override;
 
     const ClusterProfile &profile() const { return m_profile; }
     SshClient *ssh() const { return m_ssh; }
     // The number of looks at the queue so far.
     int pollCount() const { return m_polls; }
+    // The job's folder on the cluster, by its name: jobs of older launchers have their id.
+    static QString folderName(const Job &job);
 
     bool start(const Job &job, QString *error) override;
     void stop(const Job &job) override;
@@ -53,18 +66,26 @@ private:
         bool stopping = false;
         // Its end is known and its results are being copied.
         bool ending = false;
+        // Since the cancel was sent.
+        QElapsedTimer cancelled;
+        int stepsSeen = 0;
     };
 
+    QString remotePath(const Job &job, const QString &name) const;
     void refuse(qint64 id, const QString &problem);
     void send(qint64 id, QStringList files);
     void submit(qint64 id);
     void adopt(Tracked &tracked, const QString &remoteId);
+    void cancel(Tracked &tracked);
     void schedulePoll();
     void poll();
     void pollAnswered(const SshResult &result);
+    // What the job's record says: its steps' starts, and its end once it has one.
+    bool readRecord(Tracked &tracked, const JobStatus::Record &record);
     void report(Tracked &tracked, Jobs::State state);
     void confirm(const QList<qint64> &vanished);
-    void finish(qint64 id, JobRunner::Outcome outcome);
+    // The outcome is made once the results are home, so that it can quote their error output.
+    void finish(qint64 id, const std::function<JobOutcome(const Job &)> &outcome);
     void fetchResults(const Job &job, const std::function<void(const QString &)> &done);
     void followOutput();
     // The connection failed, or came back.
@@ -72,7 +93,7 @@ private:
     void reachable();
 
     ClusterProfile m_profile;
-    PackageConfig m_package;
+    std::unique_ptr<BatchSystem> m_batch;
     SshClient *m_ssh = nullptr;
     QHash<qint64, Tracked> m_jobs;
     QTimer *m_poll_timer = nullptr;
