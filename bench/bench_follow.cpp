@@ -13,7 +13,7 @@
 #include "latenessprobe.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

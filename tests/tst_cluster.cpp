@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Jobs on a real one-node Slurm cluster reached through a real sshd on the loopback, both
 // started by tests/cluster/testcluster.sh with all their state in a temporary folder.
-#include "cluster/clusterprobe.h"
 #include "cluster/clusterbackend.h"
+#include "cluster/clusterprobe.h"
 #include "job/jobmanager.h"
+#include "job/jobplanner.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -105,7 +106,8 @@ Job TestCluster::deckJob(const QString &program, const QByteArray &deck)
     job.deck = writeFile(job.workDir + (evalix ? u"/mgo.d3"_s : u"/mgo.d12"_s), deck);
     job.program = program;
     job.where = u"test"_s;
-    job.plan.output = job.workDir + (evalix ? u"/mgo.outp"_s : u"/mgo.out"_s);
+    job.plan
+            = JobPlanner::plan(profile().packageConfig({}), program, job.deck, job.workDir, 1).plan;
     return job;
 }
 
@@ -171,7 +173,8 @@ void TestCluster::runsOnTheCluster()
     QCOMPARE(QFile::exists(job.workDir + u"/"_s + resultFile), !result.isEmpty());
     if (!result.isEmpty())
         QCOMPARE(readFile(job.workDir + u"/"_s + resultFile), result);
-    QVERIFY(QFileInfo::exists(u"%1/%2/moltra-job.sh"_s.arg(remoteDir()).arg(id)));
+    QVERIFY(QFileInfo::exists(
+            u"%1/%2/moltra-job.sh"_s.arg(remoteDir(), ClusterBackend::folderName(*jobs.find(id)))));
 }
 
 void TestCluster::followedAndStopped()

@@ -102,7 +102,8 @@ qint64 TestJob::run(JobManager &jobs, const QString &where, Job job, bool stop, 
     if (!id)
         return 0;
     if (stop) {
-        waitForPid(m_dir + u"/moltra.pid"_s);
+        if (!QTest::qWaitFor([this] { return QFile::exists(m_dir + u"/moltra.ready"_s); }, 10000))
+            qWarning("the step did not start");
         jobs.stop(id);
     }
     if (!ended.wait(20000))
@@ -191,22 +192,61 @@ void TestJob::behaviour_data()
     using S = Jobs::State;
     const QList<Row> rows = {
         { "MOLTRA job", u"moltra"_s, d12, ok, {}, false, S::Finished, u"mgo.out"_s, u"|"_s },
-        { "EVALIX job runs MOLTRA first", u"evalix"_s, d3, ok, {}, false, S::Finished,
-          u"mgo.outp.out mgo.outp"_s, u"|"_s },
+        { "EVALIX job runs MOLTRA first",
+          u"evalix"_s,
+          d3,
+          ok,
+          {},
+          false,
+          S::Finished,
+          u"mgo.outp.out mgo.outp"_s,
+          u"|"_s },
         { "EVALIX job with fort.9", u"evalix"_s, d3, ok, u"fort.9"_s, false, S::Finished,
           u"mgo.outp"_s, u"|"_s },
-        { "exit code 3", u"moltra"_s, d12, "echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n",
-          {}, false, S::Failed, u"mgo.out"_s,
+        { "exit code 3",
+          u"moltra"_s,
+          d12,
+          "echo MOLTRA output\nseq -f 'bad %g' 30 >&2\nexit 3\n",
+          {},
+          false,
+          S::Failed,
+          u"mgo.out"_s,
           u"moltra exited with code 3|moltra (step 1 of 1) exited with code 3.\n\nThe last lines of %1/work/mgo.out.err:\n\nbad 11\n"_s },
-        { "killed by a signal", u"moltra"_s, d12, "echo MOLTRA output\nkill -SEGV $$\n", {},
-          false, S::Failed, u"mgo.out"_s,
+        { "killed by a signal",
+          u"moltra"_s,
+          d12,
+          "echo MOLTRA output\nkill -SEGV $$\n",
+          {},
+          false,
+          S::Failed,
+          u"mgo.out"_s,
           u"moltra was killed by SIGSEGV|moltra (step 1 of 1) was killed by SIGSEGV."_s },
-        { "MOLTRA step leaves no fort.9", u"evalix"_s, d3, "echo MOLTRA output\n", {}, false,
-          S::Failed, u"mgo.outp.out"_s,
+        { "MOLTRA step leaves no fort.9",
+          u"evalix"_s,
+          d3,
+          "echo MOLTRA output\n",
+          {},
+          false,
+          S::Failed,
+          u"mgo.outp.out"_s,
           u"moltra left no fort.9|The MOLTRA step ended without leaving fort.9 in the working directory, so the EVALIX step cannot run."_s },
-        { "stopped", u"moltra"_s, d12, "echo MOLTRA output\nexec sleep 30\n", {}, true, S::Stopped,
-          u"mgo.out"_s, u"|"_s },
-        { "parallel build missing", u"Pmoltra"_s, d12, ok, {}, false, S::Finished, u"mgo.out"_s,
+        { "stopped",
+          u"moltra"_s,
+          d12,
+          "echo MOLTRA output\ntouch \"$rec.ready\"\nexec sleep 30\n",
+          {},
+          true,
+          S::Stopped,
+          u"mgo.out"_s,
+          u"|"_s },
+        { "parallel build missing",
+          u"Pmoltra"_s,
+          d12,
+          ok,
+          {},
+          false,
+          S::Finished,
+          u"mgo.out"_s,
           u"|"_s },
         { "output name taken by a folder", u"moltra"_s, d12, ok, u"folder"_s, false, S::Failed,
           QString(),
@@ -279,7 +319,8 @@ void TestJob::behaviour()
             : m_dir + u"/home/jobs/"_s + ClusterBackend::folderName(*jobs.find(id));
     const QByteArray call = "0 " + QFile::encodeName(folder) + '\n';
     const bool moltraRan = ran.first() != u"mgo.outp"_s;
-    QCOMPARE(readFile(m_dir + u"/moltra.log"_s), moltraRan ? call + readFile(work + u"/mgo.d12"_s) : "");
+    QCOMPARE(readFile(m_dir + u"/moltra.log"_s),
+             moltraRan ? call + readFile(work + u"/mgo.d12"_s) : "");
 }
 
 void TestJob::endAfterLauncherCrash_data()
@@ -319,7 +360,8 @@ void TestJob::endAfterLauncherCrash()
     JobScript::Place place;
     place.statusFile = runDir + u"/moltra.status"_s;
     standIn(u"moltra"_s, "record='" + QFile::encodeName(place.statusFile) + "'\n" + moltra);
-    const QString script = writeFile(runDir + u"/moltra-job.sh"_s, JobScript::render(job.plan, place));
+    const QString script
+            = writeFile(runDir + u"/moltra-job.sh"_s, JobScript::render(job.plan, place));
     QProcess crashed;
     crashed.setWorkingDirectory(job.workDir);
     crashed.setProgram(u"setsid"_s);
@@ -337,7 +379,10 @@ void TestJob::endAfterLauncherCrash()
     QCOMPARE(jobs.find(job.id)->state, state);
     QVERIFY2(jobs.find(job.id)->reason.contains(reason), qPrintable(jobs.find(job.id)->reason));
     // Never a made-up exit code.
-    QCOMPARE(jobs.find(job.id)->exitCode, state == Jobs::State::Lost ? -1 : state == Jobs::State::Failed ? 3 : 0);
+    QCOMPARE(jobs.find(job.id)->exitCode,
+             state == Jobs::State::Lost             ? -1
+                     : state == Jobs::State::Failed ? 3
+                                                    : 0);
 }
 
 void TestJob::usage_data()
@@ -355,7 +400,8 @@ void TestJob::usage()
             "sleep 1\ni=0; while [ $i -lt 200000 ]; do i=$((i+1)); done\n"
             "head -c 67108864 /dev/zero | python3 -c 'import sys; d = sys.stdin.buffer.read()'\n"
             "echo wf > fort.9\n");
-    JobManager jobs(QString(), nullptr, where.isEmpty() ? QStringLiteral(MOLTRA_STEP_WRAPPER) : QString());
+    JobManager jobs(QString(), nullptr,
+                    where.isEmpty() ? QStringLiteral(MOLTRA_STEP_WRAPPER) : QString());
     Job job;
     job.program = u"moltra"_s;
     job.plan = plan(u"moltra"_s, u"mgo.d12"_s).plan;
@@ -370,7 +416,8 @@ void TestJob::usage()
              qPrintable(QString::number(ended->usage.cpuSeconds)));
     // Memory only where the step wrapper measured it; the cluster keeps no accounting.
     if (where.isEmpty())
-        QVERIFY2(ended->usage.peakKiB > 64 * 1024, qPrintable(QString::number(ended->usage.peakKiB)));
+        QVERIFY2(ended->usage.peakKiB > 64 * 1024,
+                 qPrintable(QString::number(ended->usage.peakKiB)));
     else
         QCOMPARE(ended->usage.peakKiB, -1);
 }
@@ -408,15 +455,17 @@ void TestJob::plans_data()
     const QString mpirun = u"mpirun,-n,2,--bind-to,core x,P/"_s;
     QTest::newRow("Pevalix runs Pmoltra first, each with a fallback")
             << u"Pevalix"_s << u"mgo.d3"_s << 2 << QString()
-            << u"1 Pmoltra "_s + mpirun + u"Pmoltra or moltra, mgo.d12 > mgo.outp.out, without fort.9, leaves fort.9"
-               u" | 2 Pevalix "_s + mpirun + u"Pevalix or evalix, mgo.d3 > mgo.outp"_s;
+            << u"1 Pmoltra "_s + mpirun
+                    + u"Pmoltra or moltra, mgo.d12 > mgo.outp.out, without fort.9, leaves fort.9"
+                      u" | 2 Pevalix "_s
+                    + mpirun + u"Pevalix or evalix, mgo.d3 > mgo.outp"_s;
     QTest::newRow("a cluster's launcher takes the cores from the allocation")
             << u"MPPmoltra"_s << u"mgo.d12"_s << 4 << u"srun --mpi=pmix"_s
             << u"1 MPPmoltra srun,--mpi=pmix,C/MPPmoltra or moltra, mgo.d12 > mgo.out"_s;
     QTest::newRow("serial") << u"moltra"_s << u"mgo.scf.d12"_s << 8 << QString()
                             << u"1 moltra P/moltra, mgo.scf.d12 > mgo.out"_s;
-    QTest::newRow("EVALIX on a MOLTRA deck")
-            << u"evalix"_s << u"mgo.d12"_s << 1 << QString() << u"The program evalix does not fit"_s;
+    QTest::newRow("EVALIX on a MOLTRA deck") << u"evalix"_s << u"mgo.d12"_s << 1 << QString()
+                                             << u"The program evalix does not fit"_s;
     QTest::newRow("no cores") << u"Pmoltra"_s << u"mgo.d12"_s << 0 << QString()
                               << u"Pmoltra needs at least one core. Choose the number of cores."_s;
 }
@@ -452,11 +501,14 @@ void TestJob::plans()
             text += u", leaves fort.9"_s;
         given << text;
     }
-    const QString told = given.join(u" | "_s).replace(m_dir + u"/package/"_s, u"P/"_s).mid(job.refusal.isEmpty() ? 3 : 0);
+    const QString told = given.join(u" | "_s)
+                                 .replace(m_dir + u"/package/"_s, u"P/"_s)
+                                 .mid(job.refusal.isEmpty() ? 3 : 0);
     QVERIFY2(told.startsWith(expected), qPrintable(told));
     QCOMPARE(kept.output, job.plan.output);
     // A plan an older launcher kept (none), or a damaged one, is no plan.
-    QVERIFY(JobPlan::fromJson(QByteArray()).isEmpty() && JobPlan::fromJson("{\"steps\":[{}]}").isEmpty());
+    QVERIFY(JobPlan::fromJson(QByteArray()).isEmpty()
+            && JobPlan::fromJson("{\"steps\":[{}]}").isEmpty());
 }
 
 void TestJob::shellWords_data()

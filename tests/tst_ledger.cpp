@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "job/jobledger.h"
 #include "job/jobmanager.h"
-#include "job/localbackend.h"
 #include "job/jobplanner.h"
 #include "job/loadedjob.h"
+#include "job/localbackend.h"
 #include "job/processgroups.h"
 #include "testsupport.h"
 
@@ -23,6 +23,7 @@ private Q_SLOTS:
     void init();
     void faultsLeaveTheJobsRunning_data();
     void faultsLeaveTheJobsRunning();
+    void briefLockWaitedFor();
     void recordedAsItGoes();
     void olderLayoutMigrated();
     void jobsLeftRunningAtStartUp_data();
@@ -145,6 +146,22 @@ void TestLedger::faultsLeaveTheJobsRunning()
     }
     other.kill();
     other.waitForFinished();
+}
+
+void TestLedger::briefLockWaitedFor()
+{
+    JobLedger(ledger()).load();
+    // Another launcher writes for a moment: the record waits for it rather than fail.
+    QProcess other;
+    other.start(u"sqlite3"_s, { ledger() });
+    other.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n.shell sleep 1\nROLLBACK;\n");
+    QVERIFY(other.waitForReadyRead(10000));
+    JobManager jobs(ledger());
+    const qint64 id = run(jobs, plannedJob());
+    QVERIFY2(jobs.ledgerProblem().isEmpty(), qPrintable(jobs.ledgerProblem()));
+    QCOMPARE(JobLedger(ledger()).find(id).state, Jobs::State::Finished);
+    other.closeWriteChannel();
+    QVERIFY(other.waitForFinished());
 }
 
 void TestLedger::recordedAsItGoes()

@@ -4,7 +4,7 @@
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -553,7 +553,11 @@ void TestMainWindow::clusterJobGoesOnByItself()
     QTRY_COMPARE(status(), u"The job on fake goes on; the Jobs tab lists it"_s);
     QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
     // Its end is still told.
-    writeFile(m_dir + u"/home/jobs/1/moltra.status"_s, "1 0\n");
+    const QString folder
+            = QDir(m_dir + u"/home/jobs"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0);
+    writeFile(m_dir + u"/home/jobs/"_s + folder + u"/moltra.status"_s,
+              "moltra-status 1\nstep 1 start 1796680000\nstep 1 end 1796680004 0 0m1s 0m0s -\n"
+              "end 1796680004 finished\n");
     writeFile(m_dir + u"/fake/squeue"_s, "");
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"mgo.d12 on fake: Finished in m:ss"_s, 10000);
 }

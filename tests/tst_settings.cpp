@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QApplication>
 #include <QLabel>

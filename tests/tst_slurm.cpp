@@ -4,6 +4,7 @@
 #include "cluster/clusterbackend.h"
 #include "job/jobledger.h"
 #include "job/jobmanager.h"
+#include "job/jobplanner.h"
 #include "testsupport.h"
 
 #include <QSignalSpy>
@@ -24,6 +25,8 @@ private Q_SLOTS:
     void refusedBeforeCopying_data();
     void refusedBeforeCopying();
     void fetchRetried();
+    void stoppedBeforeSubmitted();
+    void foldersApartAcrossLedgers();
 
 private:
     // Sets what a stand-in answers: the file of that name in the stand-ins' folder.
@@ -31,6 +34,8 @@ private:
     ClusterProfile profile() const;
     SshConfig ssh() const;
     Job deckJob();
+    // A job script's record of a step that ended with this status, and of the job's end.
+    static QByteArray record(int status, const char *end);
     // A job that an earlier launcher submitted as Slurm's job 7, as its ledger keeps it.
     Job recordedJob(const QString &ledgerPath);
     QString remoteJobDir(qint64 id) const { return m_dir + u"/home/jobs/%1"_s.arg(id); }
@@ -81,8 +86,15 @@ Job TestSlurm::deckJob()
     job.program = u"moltra"_s;
     job.cores = 2;
     job.where = u"fake"_s;
-    job.plan.output = job.workDir + u"/mgo.out"_s;
+    job.plan = JobPlanner::plan(profile().packageConfig({}), job.program, job.deck, job.workDir, 2)
+                       .plan;
     return job;
+}
+
+QByteArray TestSlurm::record(int status, const char *end)
+{
+    return "moltra-status 1\nstep 1 start 1796680000.25\nstep 1 end 1796680004.5 "
+            + QByteArray::number(status) + " 0m1.500s 0m0.250s -\nend 1796680004.75 " + end + '\n';
 }
 
 Job TestSlurm::recordedJob(const QString &ledgerPath)
@@ -114,18 +126,26 @@ void TestSlurm::queueFollowed_data()
                              << ""_ba << Jobs::State::Queued << QString();
     QTest::newRow("running") << QString() << "7|RUNNING|None\n"_ba << 0 << ""_ba
                              << ""_ba << Jobs::State::Running << QString();
-    QTest::newRow("left the queue, finished") << QString() << ""_ba << 0 << "1 0"_ba
+    QTest::newRow("left the queue, finished") << QString() << ""_ba << 0 << record(0, "finished")
                                               << ""_ba << Jobs::State::Finished << QString();
     QTest::newRow("left the queue, failed")
-            << QString() << ""_ba << 0 << "1 3"_ba
-            << ""_ba << Jobs::State::Failed << u"moltra exited with code 3"_s;
+            << QString() << ""_ba << 0 << record(3, "failed") << ""_ba << Jobs::State::Failed
+            << u"moltra exited with code 3"_s;
     QTest::newRow("unknown to squeue, finished")
-            << QString() << "squeue: error: Invalid job id specified\n"_ba << 1 << "1 0"_ba
-            << ""_ba << Jobs::State::Finished << QString();
+            << QString() << "squeue: error: Invalid job id specified\n"_ba << 1
+            << record(0, "finished") << ""_ba << Jobs::State::Finished << QString();
+    // Its end is in its record, whatever the queue still says.
+    QTest::newRow("completing, record ended")
+            << QString() << "7|COMPLETING|None\n"_ba << 0 << record(0, "finished") << ""_ba
+            << Jobs::State::Finished << QString();
+    QTest::newRow("configuring, no record") << QString() << "7|CONFIGURING|None\n"_ba << 0 << ""_ba
+                                            << ""_ba << Jobs::State::Queued << QString();
+    QTest::newRow("record of an older layout, left the queue")
+            << QString() << ""_ba << 0 << "1 0\n"_ba << unknown << Jobs::State::Lost
+            << u"without an exit status"_s;
     QTest::newRow("squeue failing otherwise")
             << QString() << "squeue: error: Unable to contact slurm controller\n"_ba << 1
-            << "1 0"_ba
-            << ""_ba << Jobs::State::Submitted << u"Unable to contact"_s;
+            << record(0, "finished") << ""_ba << Jobs::State::Submitted << u"Unable to contact"_s;
     QTest::newRow("vanished without an exit status")
             << QString() << ""_ba << 0 << ""_ba << unknown << Jobs::State::Lost
             << u"without an exit status"_s;
@@ -137,11 +157,11 @@ void TestSlurm::queueFollowed_data()
             << QString() << ""_ba << 0 << ""_ba
             << "JobId=7 JobName=mgo JobState=TIMEOUT Reason=TimeLimit ExitCode=0:0\n"_ba
             << Jobs::State::Failed << u"time limit"_s;
-    QTest::newRow("ssh exit 255") << u"refused"_s << ""_ba << 0 << "1 0"_ba
-                                  << ""_ba << Jobs::State::Submitted << u"not reachable since"_s;
-    QTest::newRow("empty answer") << u"empty"_s << ""_ba << 0 << "1 0"_ba
-                                  << ""_ba << Jobs::State::Submitted << u"incomplete"_s;
-    QTest::newRow("stalled connection") << u"stall"_s << ""_ba << 0 << "1 0"_ba
+    QTest::newRow("ssh exit 255") << u"refused"_s << ""_ba << 0 << record(0, "finished") << ""_ba
+                                  << Jobs::State::Submitted << u"not reachable since"_s;
+    QTest::newRow("empty answer") << u"empty"_s << ""_ba << 0 << record(0, "finished") << ""_ba
+                                  << Jobs::State::Submitted << u"incomplete"_s;
+    QTest::newRow("stalled connection") << u"stall"_s << ""_ba << 0 << record(0, "finished")
                                         << ""_ba << Jobs::State::Submitted << u"did not answer"_s;
 }
 
@@ -169,11 +189,16 @@ void TestSlurm::queueFollowed()
     QSignalSpy notices(&jobs, &JobManager::backendNotice);
     jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
     QTRY_VERIFY_WITH_TIMEOUT(changed.size() + notices.size() > 0, 10000);
+    if (!Jobs::isActive(state))
+        QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs.find(job.id)->state), 10000);
     QCOMPARE(jobs.find(job.id)->state, state);
     const QString told = jobs.find(job.id)->reason + notices.value(0).value(0).toString();
     QVERIFY2(told.contains(said), qPrintable(told));
     // The results come home with the end, and only then.
     QCOMPARE(QFile::exists(job.outputFile), !Jobs::isActive(state));
+    // The job's own clock gives its duration, not the look that saw its end.
+    if (status.startsWith("moltra-status") && !Jobs::isActive(state))
+        QCOMPARE(jobs.find(job.id)->started.msecsTo(jobs.find(job.id)->ended), 4500);
 }
 
 void TestSlurm::submittedOnce_data()
@@ -209,7 +234,7 @@ void TestSlurm::submittedOnce()
     // Never more often than the profile says, however fast the answers come.
     QVERIFY(backend->pollCount() - polls <= clock.elapsed() / 1000 + 1);
 
-    const QString remote = remoteJobDir(id);
+    const QString remote = m_dir + u"/home/jobs/"_s + ClusterBackend::folderName(*jobs.find(id));
     QCOMPARE(readFile(m_dir + u"/fake/sbatch.log"_s).count('\n'), 1);
     QCOMPARE(readFile(remote + u"/mgo.d12"_s), "deck\n"_ba);
     QCOMPARE(readFile(remote + u"/fort.34"_s), "geometry\n"_ba);
@@ -224,7 +249,7 @@ void TestSlurm::submittedOnce()
     QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
     QTRY_COMPARE(readFile(m_dir + u"/fake/scancel.log"_s), "7\n"_ba);
     // The step died of the cancel: its status is the signal's, and the job was stopped.
-    writeFile(remoteJobDir(id) + u"/moltra.status"_s, "1 143\n");
+    writeFile(remote + u"/moltra.status"_s, record(143, "failed"));
     answer(u"squeue"_s, QByteArray());
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->state, Jobs::State::Stopped, 10000);
 }
@@ -281,7 +306,7 @@ void TestSlurm::fetchRetried()
 {
     const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
     const Job job = recordedJob(ledgerPath);
-    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, "1 0\n");
+    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, record(0, "finished"));
     answer(u"mode"_s, "no-fetch");
     JobManager jobs(ledgerPath);
     jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
@@ -295,6 +320,46 @@ void TestSlurm::fetchRetried()
     QVERIFY(fetched.wait(10000));
     QCOMPARE(fetched.first().at(1).toString(), QString());
     QCOMPARE(readFile(job.outputFile), "the whole output\n"_ba);
+}
+
+void TestSlurm::stoppedBeforeSubmitted()
+{
+    // sbatch takes two seconds to answer, and Stop is pressed meanwhile; the queue is looked at
+    // only every minute but for a cancelled job.
+    answer(u"mode"_s, "slow-submit");
+    answer(u"run"_s, QByteArray());
+    writeStandIn(m_dir, u"moltra"_s, "exec sleep 30\n");
+    ClusterProfile slow = profile();
+    slow.pollSeconds = 60;
+    JobManager jobs{ QString() };
+    jobs.setBackend(u"fake"_s, new ClusterBackend(slow, ssh()));
+    QString error;
+    const qint64 id = jobs.start(deckJob(), &error);
+    QVERIFY2(id, qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir + u"/fake/submitting"_s), 10000);
+    jobs.stop(id);
+    QCOMPARE(jobs.find(id)->state, Jobs::State::Stopping);
+    const qint64 step = waitForPid(m_dir + u"/moltra.pid"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs.find(id)->state), 8000);
+    QVERIFY2(jobs.find(id)->state == Jobs::State::Stopped, qPrintable(jobs.find(id)->reason));
+    QCOMPARE(readFile(m_dir + u"/fake/scancel.log"_s), "7\n"_ba);
+    QVERIFY(!processAlive(step));
+}
+
+void TestSlurm::foldersApartAcrossLedgers()
+{
+    // A ledger begun anew, or another computer's, counts its jobs from 1 again.
+    for (const QString &ledger : { u"/a/jobs.sqlite"_s, u"/b/jobs.sqlite"_s }) {
+        JobManager jobs(m_dir + ledger);
+        jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
+        QSignalSpy ended(&jobs, &JobManager::jobEnded);
+        QString error;
+        const qint64 id = jobs.start(deckJob(), &error);
+        QCOMPARE(id, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(jobs.find(id)->remoteId, u"7"_s, 10000);
+        QVERIFY(ended.isEmpty());
+    }
+    QCOMPARE(readFile(m_dir + u"/fake/sbatch.log"_s).count('\n'), 2);
 }
 
 QTEST_GUILESS_MAIN(TestSlurm)

@@ -54,7 +54,8 @@ QString keepEarlierOutputs(const Job &job)
             const QString backup = JobFiles::backupOf(file);
             QFile::remove(backup);
             if (QFile::exists(file) && !QFile::rename(file, backup))
-                return QStringLiteral("The earlier output %1 cannot be kept as %2.").arg(file, backup);
+                return QStringLiteral("The earlier output %1 cannot be kept as %2.")
+                        .arg(file, backup);
         }
     }
     return QString();
@@ -62,8 +63,8 @@ QString keepEarlierOutputs(const Job &job)
 
 }
 
-ClusterBackend::ClusterBackend(const ClusterProfile &profile, const SshConfig &ssh,
-                               QObject *parent, std::unique_ptr<BatchSystem> batch)
+ClusterBackend::ClusterBackend(const ClusterProfile &profile, const SshConfig &ssh, QObject *parent,
+                               std::unique_ptr<BatchSystem> batch)
     : JobBackend(parent)
     , m_profile(profile)
     , m_batch(batch ? std::move(batch) : std::make_unique<Slurm>())
@@ -115,17 +116,18 @@ bool ClusterBackend::start(const Job &job, QString *error)
         if (!step.fallbackExecutable.isEmpty())
             test += QStringLiteral(" || test -x %1").arg(q(step.fallbackExecutable));
         lines.append(QStringLiteral("%1 || refuse %2")
-                             .arg(test, q(QStringLiteral("there is no executable file %1 in the "
-                                                         "package directory")
-                                                  .arg(step.executable))));
+                             .arg(test,
+                                  q(QStringLiteral("there is no executable file %1 in the "
+                                                   "package directory")
+                                            .arg(step.executable))));
     }
     lines.append(QStringLiteral("answer=$(%1 2>&1) || refuse \"the cluster refused the job: "
                                 "$answer\"")
                          .arg(m_batch->testCommand(m_profile, job)));
-    lines.append(
-            QStringLiteral("mkdir -p -- %1 || refuse %2")
-                    .arg(q(m_profile.folder()),
-                         q(QStringLiteral("the folder %1 cannot be made").arg(m_profile.remoteDir))));
+    lines.append(QStringLiteral("mkdir -p -- %1 || refuse %2")
+                         .arg(q(m_profile.folder()),
+                              q(QStringLiteral("the folder %1 cannot be made")
+                                        .arg(m_profile.remoteDir))));
     // An existing folder holds another job's files.
     lines.append(QStringLiteral("mkdir -- %1 2>/dev/null || refuse %2")
                          .arg(m_profile.jobDir(folderName(job)),
@@ -141,8 +143,9 @@ bool ClusterBackend::start(const Job &job, QString *error)
                    else if (result.exitCode != 0)
                        refuse(id,
                               QString::fromUtf8(result.output).trimmed()
-                                      + QString(result.exitCode == Refused ? QString()
-                                                                           : result.error.trimmed()));
+                                      + QString(result.exitCode == Refused
+                                                        ? QString()
+                                                        : result.error.trimmed()));
                    else
                        send(id, files);
                });
@@ -526,13 +529,14 @@ void ClusterBackend::fetch(const Job &job)
 
 void ClusterBackend::forget(const Job &job)
 {
-    m_ssh->run(QStringLiteral("rm -rf -- %1").arg(m_profile.jobDir(folderName(job))), {},
-               [this, id = job.id](const SshResult &result) {
-                   if (!result.ok())
-                       Q_EMIT notice(QStringLiteral("The folder of job %1 on %2 was not removed: %3")
-                                             .arg(QString::number(id), m_profile.name,
-                                                  problemOf(result)));
-               });
+    m_ssh->run(
+            QStringLiteral("rm -rf -- %1").arg(m_profile.jobDir(folderName(job))), {},
+            [this, id = job.id](const SshResult &result) {
+                if (!result.ok())
+                    Q_EMIT notice(
+                            QStringLiteral("The folder of job %1 on %2 was not removed: %3")
+                                    .arg(QString::number(id), m_profile.name, problemOf(result)));
+            });
 }
 
 void ClusterBackend::follow(qint64 id)

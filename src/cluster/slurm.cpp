@@ -60,7 +60,8 @@ QStringList Slurm::scriptHeader(const ClusterProfile &profile, const Job &job) c
 
 QString Slurm::testCommand(const ClusterProfile &profile, const Job &job) const
 {
-    return QStringLiteral("sbatch --test-only %1 --wrap=true").arg(quoted(sbatchOptions(profile, job)));
+    return QStringLiteral("sbatch --test-only %1 --wrap=true")
+            .arg(quoted(sbatchOptions(profile, job)));
 }
 
 QString Slurm::submitCommand(const QString &script) const

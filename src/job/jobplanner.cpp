@@ -8,8 +8,7 @@
 
 namespace {
 
-PlanStep stepOf(const PackageConfig &config, const Program &program, int cores,
-                QString *refusal)
+PlanStep stepOf(const PackageConfig &config, const Program &program, int cores, QString *refusal)
 {
     PlanStep step;
     step.program = program.name;
@@ -78,8 +77,9 @@ PlannedJob plan(const PackageConfig &config, const QString &programName, const Q
     last.number = program->stepCount;
     // A deck outside the working directory is read where it is.
     const QFileInfo deckInfo(deck);
-    last.input = QFileInfo(deckInfo.absolutePath()) == QFileInfo(workDir) ? deckInfo.fileName()
-                                                                         : deckInfo.absoluteFilePath();
+    last.input = QFileInfo(deckInfo.absolutePath()) == QFileInfo(workDir)
+            ? deckInfo.fileName()
+            : deckInfo.absoluteFilePath();
     last.output = output;
     job.plan.steps.append(last);
     if (!job.refusal.isEmpty())

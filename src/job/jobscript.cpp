@@ -104,8 +104,9 @@ QByteArray render(const JobPlan &plan, const Place &place)
             };
         }
         if (step.mustLeaveFort9)
-            lines.append(QStringLiteral("[ -e fort.9 ] || { say 'step %1 nofort9'; finish nofort9; }")
-                                 .arg(number));
+            lines.append(
+                    QStringLiteral("[ -e fort.9 ] || { say 'step %1 nofort9'; finish nofort9; }")
+                            .arg(number));
         if (step.onlyWithoutFort9)
             lines.append(QStringLiteral("fi"));
     }

@@ -184,13 +184,16 @@ JobOutcome outcomeOf(const Record &record, const JobPlan &plan)
         const QString errorFile = JobFiles::errorFileOf(output);
         const QString lines = lastLines(errorFile);
         if (!lines.isEmpty())
-            outcome.message += QStringLiteral("\n\nThe last lines of %1:\n\n%2").arg(errorFile, lines);
+            outcome.message
+                    += QStringLiteral("\n\nThe last lines of %1:\n\n%2").arg(errorFile, lines);
         outcome.details = tailOf(errorFile, DetailsLimit);
-    } else if (planned && (record.end == QLatin1String("unstartable")
-                           || record.end == QLatin1String("refused"))) {
+    } else if (planned
+               && (record.end == QLatin1String("unstartable")
+                   || record.end == QLatin1String("refused"))) {
         outcome.ending = Jobs::Ending::FailedToStart;
         outcome.reason = program;
-        const QString executable = step.fallback ? planned->fallbackExecutable : planned->executable;
+        const QString executable
+                = step.fallback ? planned->fallbackExecutable : planned->executable;
         QString cause;
         if (step.trouble == QLatin1String("noinput"))
             cause = QStringLiteral("the input file %1 cannot be read").arg(dir + planned->input);

@@ -75,7 +75,8 @@ bool LocalBackend::start(const Job &job, QString *error)
     run.process = new QProcess(this);
     m_runs.insert(job.id, run);
     // Its steps begin once the caller has recorded the job as started.
-    QMetaObject::invokeMethod(this, [this, id = job.id] { launch(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            this, [this, id = job.id] { launch(id); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -85,11 +86,7 @@ void LocalBackend::launch(qint64 id)
     if (run == m_runs.end())
         return;
     QProcess *process = run->process;
-    if (run->stopping) {
-        // Stopped before its script began: nothing ran.
-        end(id, JobOutcome{ Jobs::Ending::Stopped, {}, {}, {}, -1, 0, {}, {}, {} });
-        return;
-    }
+    run->launched = true;
     const QString dir = runDir(id);
     process->setWorkingDirectory(run->job.workDir);
     process->setStandardInputFile(QProcess::nullDevice());
@@ -143,6 +140,13 @@ void LocalBackend::stop(const Job &job)
     auto run = m_runs.find(job.id);
     if (run == m_runs.end() || run->stopping)
         return;
+    if (run->process && !run->launched) {
+        // Stopped before its script began: nothing ran.
+        JobOutcome outcome;
+        outcome.ending = Jobs::Ending::Stopped;
+        end(job.id, outcome);
+        return;
+    }
     run->stopping = true;
     run->stopClock.start();
     ProcessGroups::signal(run->group, Signal::Terminate);
@@ -214,7 +218,10 @@ void LocalBackend::lookAt(Run &run)
     } else if (record.end.isEmpty()) {
         outcome = JobOutcome();
         outcome.ending = Jobs::Ending::Unknown;
-        outcome.reason = !record.valid
+        const bool kept = QFile::exists(runDir(id) + QLatin1Char('/') + JobStatus::fileName());
+        outcome.reason = !kept ? QStringLiteral("ended; its exit status is unknown, as an earlier "
+                                                "launcher started it without keeping a record")
+                : !record.valid
                 ? QStringLiteral("ended; its record cannot be read, so how is unknown")
                 : QStringLiteral("ended before its record said how, so its exit status is "
                                  "unknown");

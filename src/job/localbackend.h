@@ -48,6 +48,7 @@ private:
         Job job;
         // The script's process, for a job this launcher started.
         QProcess *process = nullptr;
+        bool launched = false;
         bool scriptEnded = false;
         qint64 group = 0;
         bool stopping = false;

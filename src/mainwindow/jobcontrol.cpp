@@ -139,11 +139,12 @@ void MainWindow::updateProgress()
         return;
     if (job->where != Jobs::thisComputer() && job->state != Jobs::State::Running)
         setStatus((job->state == Jobs::State::Submitted ? QStringLiteral("Submitted to %1, %2")
-                                                              : QStringLiteral("Queued on %1, %2"))
+                                                        : QStringLiteral("Queued on %1, %2"))
                           .arg(job->where, elapsed()));
     else if (job->step == 0)
         setStatus(job->where == Jobs::thisComputer()
-                          ? QStringLiteral("Running, started by an earlier launcher, %1").arg(elapsed())
+                          ? QStringLiteral("Running, started by an earlier launcher, %1")
+                                    .arg(elapsed())
                           : QStringLiteral("Running on %1, %2").arg(job->where, elapsed()));
     else
         setStatus(stepText(*job) + QStringLiteral(", ") + elapsed());

@@ -85,19 +85,18 @@ void MainWindow::connectControls()
         const QString program = job->stepProgram.isEmpty() ? job->program : job->stepProgram;
         setStatus(QStringLiteral("Stopping %1...").arg(program));
     });
-    connect(m_jobs, &JobManager::jobEnded, this,
-            [this](qint64 id, const JobOutcome &outcome) {
-                const Job *job = m_jobs->find(id);
-                if (id == m_current)
-                    jobEnded(outcome);
-                // A cluster job the window let go of still says how it ended.
-                else if (job && job->where != Jobs::thisComputer())
-                    setStatus(tr("%1 on %2: %3")
-                                      .arg(QFileInfo(job->deck).fileName(), job->where,
-                                           Jobs::endText(outcome,
-                                                         Jobs::durationText(job->started.secsTo(
-                                                                 job->ended)))));
-            });
+    connect(m_jobs, &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
+        const Job *job = m_jobs->find(id);
+        if (id == m_current)
+            jobEnded(outcome);
+        // A cluster job the window let go of still says how it ended.
+        else if (job && job->where != Jobs::thisComputer())
+            setStatus(tr("%1 on %2: %3")
+                              .arg(QFileInfo(job->deck).fileName(), job->where,
+                                   Jobs::endText(
+                                           outcome,
+                                           Jobs::durationText(job->started.secsTo(job->ended)))));
+    });
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
 }
 

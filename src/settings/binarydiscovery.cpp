@@ -3,7 +3,6 @@
 #include "settings/settingskeys.h"
 
 #include "job/programcatalog.h"
-#include "job/programcatalog.h"
 #include "ui_dialogsettings.h"
 
 #include <QFileInfo>

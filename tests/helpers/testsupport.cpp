@@ -1,15 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
-#include "settings/settingskeys.h"
-
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QJsonDocument>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QProgressDialog>
+#include <QSettings>
 #include <QTest>
 
 #include <sys/wait.h>
@@ -23,11 +17,6 @@ IsolatedEnvironment::IsolatedEnvironment()
     qputenv("HOME", QFile::encodeName(m_root.path()));
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DATA_HOME");
-}
-
-QSettings launcherSettings()
-{
-    return QSettings(SettingsKeys::Organization, SettingsKeys::Application);
 }
 
 QString writeFile(const QString &path, const QByteArray &content)
@@ -83,6 +72,7 @@ case "$mode" in
     stall) sleep 30; exit 0;;
     no-fetch) case "$command" in "cat -- "*) echo "cat: Permission denied" >&2; exit 1;; esac;;
 esac
+case "$mode:$command" in slow-submit:*moltra-job.sh*) touch "$fake/submitting"; sleep 2;; esac
 cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
 status=$?
 case "$mode:$command" in lose-submit:*moltra-job.sh*) exit 255;; esac
@@ -140,53 +130,4 @@ qint64 waitForPid(const QString &path)
     if (!QTest::qWaitFor([path] { return !readFile(path).trimmed().isEmpty(); }, 10000))
         qWarning("no process id in %s", qPrintable(path));
     return readFile(path).trimmed().toLongLong();
-}
-
-ModalAnswerer::ModalAnswerer()
-{
-    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-    m_timer.start(10);
-}
-
-void ModalAnswerer::answer(const QString &button)
-{
-    act([this, button](QWidget *widget) { click(widget, button); });
-}
-
-void ModalAnswerer::click(QWidget *widget, const QString &button)
-{
-    for (QAbstractButton *candidate : widget->findChildren<QAbstractButton *>()) {
-        if (candidate->text().remove(QLatin1Char('&')) == button)
-            return candidate->click();
-    }
-    ++unexpected;
-}
-
-void ModalAnswerer::poll()
-{
-    QWidget *widget = QApplication::activeModalWidget();
-    // The main window is itself application-modal, and a progress dialog asks nothing: only
-    // what opens over them is answered.
-    if (!widget || qobject_cast<QMainWindow *>(widget) || qobject_cast<QProgressDialog *>(widget))
-        return;
-    if (widget == m_current) {
-        // Two seconds open after its answer: close it rather than hang.
-        if (++m_polls == 200) {
-            ++unexpected;
-            widget->close();
-        }
-        return;
-    }
-    m_current = widget;
-    m_polls = 0;
-    if (auto *box = qobject_cast<QMessageBox *>(widget))
-        shown.append(box->text());
-    // Run from the event loop, so that a dialog the action opens is answered in turn.
-    const Action action = m_actions.isEmpty() ? Action() : m_actions.dequeue();
-    QTimer::singleShot(0, widget, [this, action, widget] {
-        if (action)
-            return action(widget);
-        ++unexpected;
-        widget->close();
-    });
 }
