@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What following jobs on a Slurm cluster costs the cluster, and how soon the user sees things:
 // SSH round trips and controller requests per look at the queue for 1, 10 and 100 jobs, the time
-// from Start to the job's id, and how late the local output is behind the remote one. Runs on
-// the tests' one-node cluster (as root, with slurm-wlm, munge and openssh-server installed).
+// from Start to the job's id, how late the local output is behind the remote one, and how long
+// after a job's end the launcher sees it (followed, unfollowed, stopped). Runs on the tests'
+// one-node cluster (as root, with slurm-wlm, munge and openssh-server installed).
 #include "cluster/clusterbackend.h"
 #include "job/jobmanager.h"
+#include "job/jobplanner.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
@@ -84,7 +86,9 @@ Job deckJob(const QString &dir, const QByteArray &deck)
     job.deck = writeFile(job.workDir + u"/mgo.d12"_s, deck);
     job.program = u"moltra"_s;
     job.where = u"bench"_s;
-    job.plan.output = job.workDir + u"/mgo.out"_s;
+    job.plan = JobPlanner::plan(profile(dir, 1).packageConfig({}), job.program, job.deck,
+                                job.workDir, 1)
+                       .plan;
     return job;
 }
 
@@ -175,6 +179,46 @@ void paneLag(const QString &base)
                 ClusterBackend::FollowIntervalMs / 1000.0);
 }
 
+// Seconds from the job's end, by its own record, to the launcher's word of it: for a 4 s job
+// that is followed, one that is not (looks every pollSeconds), and one stopped once it runs,
+// counted from when Slurm no longer lists it. A followed job's record is read with its output.
+void endSeen(const QString &base, const char *kind, int pollSeconds)
+{
+    const QString dir = base + u"/end-"_s + QLatin1String(kind);
+    JobManager jobs{ QString() };
+    jobs.setBackend(u"bench"_s, new ClusterBackend(profile(dir, pollSeconds), ssh(dir)));
+    const bool stop = qstrcmp(kind, "stopped") == 0;
+    QString error;
+    const qint64 id = jobs.start(deckJob(dir, stop ? "sleep 300\n" : "sleep 4\n"), &error);
+    qint64 seen = 0;
+    QObject::connect(&jobs, &JobManager::jobEnded,
+                     [&seen] { seen = QDateTime::currentMSecsSinceEpoch(); });
+    // As the window follows the job it started.
+    if (qstrcmp(kind, "unfollowed") != 0)
+        jobs.follow(id);
+    waitFor([&] { return id && jobs.find(id)->state == Jobs::State::Running; }, "the job to run");
+    qint64 left = 0;
+    if (stop) {
+        jobs.stop(id);
+        const QString remoteId = jobs.find(id)->remoteId;
+        waitFor(
+                [&] {
+                    if (!left && slurm({ u"squeue"_s, u"-h"_s, u"-j"_s, remoteId }).isEmpty())
+                        left = QDateTime::currentMSecsSinceEpoch();
+                    return seen != 0;
+                },
+                "the stopped job's end");
+    } else {
+        waitFor([&] { return seen != 0; }, "the job's end");
+    }
+    const qint64 from = stop ? left : jobs.find(id)->ended.toMSecsSinceEpoch();
+    std::printf(
+            "End of a %s job seen %.1f s after %s (looks every %d s; state %s, lasted %.1f s)\n",
+            kind, (seen - from) / 1000.0, stop ? "it left the queue" : "it ended", pollSeconds,
+            qPrintable(Jobs::stateName(jobs.find(id)->state)),
+            jobs.find(id)->started.msecsTo(jobs.find(id)->ended) / 1000.0);
+}
+
 }
 
 int main(int argc, char *argv[])
@@ -195,6 +239,9 @@ int main(int argc, char *argv[])
         perPoll(environment.path(), count);
     startToId(environment.path());
     paneLag(environment.path());
+    endSeen(environment.path(), "followed", 60);
+    endSeen(environment.path(), "unfollowed", 5);
+    endSeen(environment.path(), "stopped", 60);
     QProcess::execute(u"" MOLTRA_TEST_CLUSTER ""_s, { u"stop"_s, g_cluster });
     return 0;
 }

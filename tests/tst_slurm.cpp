@@ -26,6 +26,8 @@ private Q_SLOTS:
     void refusedBeforeCopying();
     void fetchRetried();
     void stoppedBeforeSubmitted();
+    void usageFromAccounting_data();
+    void usageFromAccounting();
     void foldersApartAcrossLedgers();
 
 private:
@@ -344,6 +346,39 @@ void TestSlurm::stoppedBeforeSubmitted()
     QVERIFY2(jobs.find(id)->state == Jobs::State::Stopped, qPrintable(jobs.find(id)->reason));
     QCOMPARE(readFile(m_dir + u"/fake/scancel.log"_s), "7\n"_ba);
     QVERIFY(!processAlive(step));
+}
+
+void TestSlurm::usageFromAccounting_data()
+{
+    QTest::addColumn<QByteArray>("sacct"); // empty: the cluster keeps no accounts
+    QTest::addColumn<double>("cpuSeconds");
+    QTest::addColumn<qint64>("peakKiB");
+    // The record's CPU time; its memory only a step wrapper knows.
+    QTest::newRow("no accounting") << QByteArray() << 1.75 << qint64(-1);
+    QTest::newRow("accounting, MPI ranks on other nodes")
+            << "7|1-01:01:02.500|\n7.batch|00:00.100|2G\n7.0|01:02.000|512.5M\n"_ba << 90062.5
+            << qint64(2 * 1024 * 1024);
+}
+
+void TestSlurm::usageFromAccounting()
+{
+    QFETCH(QByteArray, sacct);
+    QFETCH(double, cpuSeconds);
+    QFETCH(qint64, peakKiB);
+    if (!sacct.isEmpty())
+        answer(u"sacct"_s, sacct);
+    const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
+    const Job job = recordedJob(ledgerPath);
+    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, record(0, "finished"));
+    {
+        JobManager jobs(ledgerPath);
+        jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
+        QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
+    }
+    // Kept in the ledger.
+    const Job kept = JobLedger(ledgerPath).find(job.id);
+    QCOMPARE(kept.usage.cpuSeconds, cpuSeconds);
+    QCOMPARE(kept.usage.peakKiB, peakKiB);
 }
 
 void TestSlurm::foldersApartAcrossLedgers()

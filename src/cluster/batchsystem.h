@@ -36,6 +36,10 @@ public:
     // nothing while the batch system does not call the job ended.
     virtual QString endCommand(const QString &id) const = 0;
     virtual std::optional<JobOutcome> endOf(const QString &line, bool stopping) const = 0;
+    // Asks what an ended job used, where the batch system keeps accounts; usageOf gives
+    // nothing where the answer says nothing.
+    virtual QString usageCommand(const QString &id) const = 0;
+    virtual std::optional<JobUsage> usageOf(const QString &answer) const = 0;
 };
 
 #endif

@@ -461,7 +461,27 @@ void ClusterBackend::finish(qint64 id, const std::function<JobOutcome(const Job 
     if (tracked == m_jobs.end() || tracked->ending)
         return;
     tracked->ending = true;
-    fetchResults(tracked->job, [this, id, outcomeOf](const QString &problem) {
+    // The batch system's accounts, where it keeps them, know what the job used on every node.
+    m_ssh->run(m_batch->usageCommand(tracked->job.remoteId), {},
+               [this, id, outcomeOf](const SshResult &result) {
+                   const auto tracked = m_jobs.constFind(id);
+                   if (tracked == m_jobs.cend())
+                       return;
+                   const std::optional<JobUsage> usage = result.ok()
+                           ? m_batch->usageOf(QString::fromUtf8(result.output))
+                           : std::nullopt;
+                   copyHome(id, [outcomeOf, usage](const Job &job) {
+                       JobOutcome outcome = outcomeOf(job);
+                       if (usage)
+                           outcome.usage = *usage;
+                       return outcome;
+                   });
+               });
+}
+
+void ClusterBackend::copyHome(qint64 id, const std::function<JobOutcome(const Job &)> &outcomeOf)
+{
+    fetchResults(m_jobs.value(id).job, [this, id, outcomeOf](const QString &problem) {
         const Job job = m_jobs.take(id).job;
         JobOutcome outcome = outcomeOf(job);
         if (!problem.isEmpty()) {

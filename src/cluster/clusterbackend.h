@@ -86,6 +86,7 @@ private:
     void confirm(const QList<qint64> &vanished);
     // The outcome is made once the results are home, so that it can quote their error output.
     void finish(qint64 id, const std::function<JobOutcome(const Job &)> &outcome);
+    void copyHome(qint64 id, const std::function<JobOutcome(const Job &)> &outcome);
     void fetchResults(const Job &job, const std::function<void(const QString &)> &done);
     void followOutput();
     // The connection failed, or came back.

@@ -148,3 +148,41 @@ std::optional<JobOutcome> Slurm::endOf(const QString &line, bool stopping) const
     outcome.message = outcome.reason;
     return outcome;
 }
+
+QString Slurm::usageCommand(const QString &id) const
+{
+    // Without accounting sacct fails: the job's own record tells what it can.
+    return QStringLiteral("sacct -n -P -j %1 -o JobID,TotalCPU,MaxRSS").arg(ShellWords::quote(id));
+}
+
+std::optional<JobUsage> Slurm::usageOf(const QString &answer) const
+{
+    // TotalCPU as [DD-][HH:]MM:SS[.mmm]; MaxRSS in KiB with a suffix for larger units.
+    static const QRegularExpression time(
+            QStringLiteral("^(?:(\\d+)-)?(?:(\\d+):)?(\\d+):(\\d+(?:\\.\\d+)?)$"));
+    static const QRegularExpression size(QStringLiteral("^(\\d+(?:\\.\\d+)?)([KMGT]?)$"));
+    JobUsage usage;
+    bool any = false;
+    for (const QString &line : answer.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(QLatin1Char('|'));
+        if (fields.size() < 3)
+            continue;
+        any = true;
+        // The allocation's line totals its steps' CPU time; each step has its largest process.
+        const QRegularExpressionMatch cpu = time.match(fields.at(1));
+        if (!fields.at(0).contains(QLatin1Char('.')) && cpu.hasMatch())
+            usage.cpuSeconds = cpu.captured(1).toDouble() * 86400
+                    + cpu.captured(2).toDouble() * 3600 + cpu.captured(3).toDouble() * 60
+                    + cpu.captured(4).toDouble();
+        const QRegularExpressionMatch rss = size.match(fields.at(2));
+        if (rss.hasMatch()) {
+            const int scale = QStringLiteral("KMGT").indexOf(rss.captured(2));
+            usage.peakKiB
+                    = qMax(usage.peakKiB,
+                           qint64(rss.captured(1).toDouble() * (1LL << (10 * qMax(0, scale)))));
+        }
+    }
+    if (!any || !usage.isKnown())
+        return std::nullopt;
+    return usage;
+}

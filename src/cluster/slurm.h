@@ -19,6 +19,8 @@ public:
     QString cancelCommand(const QString &id) const override;
     QString endCommand(const QString &id) const override;
     std::optional<JobOutcome> endOf(const QString &line, bool stopping) const override;
+    QString usageCommand(const QString &id) const override;
+    std::optional<JobUsage> usageOf(const QString &answer) const override;
 };
 
 #endif

@@ -97,6 +97,13 @@ QVariant JobsModel::data(const QModelIndex &index, int role) const
     }
     case Outcome:
         return outcomeOf(job);
+    case Usage:
+        if (sorting)
+            return job.usage.cpuSeconds;
+        // What an ended job used, where anything of it is known.
+        return Jobs::isActive(job.state) || !job.usage.isKnown()
+                ? QString()
+                : job.usage.text(job.cores, job.started.msecsTo(job.ended) / 1000.0);
     default:
         return QVariant();
     }
@@ -106,8 +113,9 @@ QVariant JobsModel::headerData(int section, Qt::Orientation orientation, int rol
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
-    static const QStringList titles{ tr("State"), tr("Title"),   tr("Program"),  tr("Cores"),
-                                     tr("Where"), tr("Started"), tr("Duration"), tr("Outcome") };
+    static const QStringList titles{ tr("State"),    tr("Title"),   tr("Program"),
+                                     tr("Cores"),    tr("Where"),   tr("Started"),
+                                     tr("Duration"), tr("Outcome"), tr("Used") };
     return titles.value(section);
 }
 

@@ -13,7 +13,18 @@ class JobsModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { State, Title, Program, Cores, Where, Started, Duration, Outcome, ColumnCount };
+    enum Column {
+        State,
+        Title,
+        Program,
+        Cores,
+        Where,
+        Started,
+        Duration,
+        Outcome,
+        Usage,
+        ColumnCount
+    };
     // The job's ledger id, of any column.
     static constexpr int IdRole = Qt::UserRole;
     // What the column sorts by: times and numbers as such.

@@ -100,6 +100,10 @@ fi
 exit $(cat "$fake/squeue.exit" 2>/dev/null || echo 0)
 )sh");
     writeScript(dir + QStringLiteral("/slurm/scontrol"), "cat " + fake + "/scontrol\n");
+    writeScript(dir + QStringLiteral("/slurm/sacct"),
+                "cat " + fake
+                        + "/sacct 2>/dev/null || { echo 'accounting storage is disabled' >&2; "
+                          "exit 1; }\n");
     writeScript(dir + QStringLiteral("/slurm/scancel"), "fake=" + fake + "\n" + R"sh(
 echo "$*" >> "$fake/scancel.log"
 [ -f "$fake/job.pid" ] && kill -TERM "-$(cat "$fake/job.pid")" 2>/dev/null
