@@ -388,13 +388,16 @@ void TestJob::endAfterLauncherCrash()
 void TestJob::usage_data()
 {
     QTest::addColumn<QString>("where");
-    QTest::newRow("here") << Jobs::thisComputer();
-    QTest::newRow("on a cluster") << u"fake"_s;
+    QTest::addColumn<int>("ranks"); // 0: a stand-in; else the demo's Pmoltra on this many ranks
+    QTest::newRow("serial, here") << Jobs::thisComputer() << 0;
+    QTest::newRow("serial, on a cluster") << u"fake"_s << 0;
+    QTest::newRow("two MPI ranks, here") << Jobs::thisComputer() << 2;
 }
 
 void TestJob::usage()
 {
     QFETCH(QString, where);
+    QFETCH(int, ranks);
     // A second of sleep, a busy loop, and a child process that holds 64 MiB.
     standIn(u"moltra"_s,
             "sleep 1\ni=0; while [ $i -lt 200000 ]; do i=$((i+1)); done\n"
@@ -403,23 +406,38 @@ void TestJob::usage()
     JobManager jobs(QString(), nullptr,
                     where.isEmpty() ? QStringLiteral(MOLTRA_STEP_WRAPPER) : QString());
     Job job;
-    job.program = u"moltra"_s;
-    job.plan = plan(u"moltra"_s, u"mgo.d12"_s).plan;
+    job.program = ranks ? u"Pmoltra"_s : u"moltra"_s;
+    job.cores = qMax(1, ranks);
+    job.plan = plan(job.program, u"mgo.d12"_s).plan;
+    if (ranks) {
+        PackageConfig demo;
+        demo.packageDir = QStringLiteral(MOLTRA_DEMO_DIR);
+        demo.mpiArguments = u"--allow-run-as-root --oversubscribe"_s;
+        job.plan = JobPlanner::plan(demo, job.program, job.plan.deck, job.plan.workDir, ranks).plan;
+        if (!QFileInfo(demo.executablePath(job.program)).isExecutable())
+            QFAIL("the demo's MPI build is missing: Open MPI is not installed");
+    }
     QString said;
     const qint64 id = run(jobs, where, job, false, &said);
     const Job *ended = jobs.find(id);
     QCOMPARE(ended->state, Jobs::State::Finished);
     // The job's own clock: the duration is the steps', whenever its end was seen.
     const qint64 ms = ended->started.msecsTo(ended->ended);
-    QVERIFY2(ms >= 1000 && ms < 4000, qPrintable(QString::number(ms)));
-    QVERIFY2(ended->usage.cpuSeconds > 0.05 && ended->usage.cpuSeconds * 1000 < ms + 100,
-             qPrintable(QString::number(ended->usage.cpuSeconds)));
+    const double cpu = ended->usage.cpuSeconds;
+    QVERIFY2(ms >= 1000 && ms < 8000, qPrintable(QString::number(ms)));
+    if (ranks) {
+        // The ranks' work, which mpirun alone, asleep while they run, is far from.
+        QVERIFY2(cpu * 1000 > 0.5 * ms && cpu * 1000 < ranks * ms + 500,
+                 qPrintable(u"%1 s CPU in %2 ms"_s.arg(cpu).arg(ms)));
+        QVERIFY(readFile(ended->outputFile).contains("RUNNING ON 2 PROCESSES"));
+    } else {
+        QVERIFY2(cpu > 0.05 && cpu * 1000 < ms + 100, qPrintable(QString::number(cpu)));
+    }
     // Memory only where the step wrapper measured it; the cluster keeps no accounting.
-    if (where.isEmpty())
+    if (where.isEmpty() && !ranks)
         QVERIFY2(ended->usage.peakKiB > 64 * 1024,
                  qPrintable(QString::number(ended->usage.peakKiB)));
-    else
-        QCOMPARE(ended->usage.peakKiB, -1);
+    QCOMPARE(ended->usage.peakKiB > 0, where.isEmpty());
 }
 
 void TestJob::destructionEndsTheWholeGroup()
