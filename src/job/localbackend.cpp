@@ -194,7 +194,9 @@ void LocalBackend::lookAt(Run &run)
         Q_EMIT stepStarted(id, step.number, JobStatus::programOf(step, run.job.plan),
                            run.job.workDir + QLatin1Char('/') + planned->output);
     }
-    const bool groupAlive = ProcessGroups::alive(run.group);
+    // The end of a script this launcher started is heard; its group matters only for a watched
+    // job and while stopping (looking through the system's processes is not free).
+    const bool groupAlive = (!run.process || run.stopping) && ProcessGroups::alive(run.group);
     const qint64 waited = run.stopping ? run.stopClock.elapsed() : 0;
     if (run.stopping && waited >= StopGraceMs)
         ProcessGroups::signal(run.group, Signal::Kill);
