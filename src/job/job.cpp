@@ -97,15 +97,16 @@ double JobUsage::efficiency(int cores, double wallSeconds) const
 
 QString JobUsage::text(int cores, double wallSeconds) const
 {
-    const QString unknown = QStringLiteral("not known");
     const double share = efficiency(cores, wallSeconds);
-    return QStringLiteral("CPU %1, %2, memory %3")
-            .arg(cpuSeconds < 0 ? unknown : Jobs::durationText(qRound64(cpuSeconds)),
+    return QStringLiteral("CPU %1, %2, %3")
+            .arg(cpuSeconds < 0 ? QStringLiteral("not known")
+                                : Jobs::durationText(qRound64(cpuSeconds)),
                  share < 0 ? QStringLiteral("efficiency not known")
                            : QStringLiteral("%1 % of %2 %3")
                                      .arg(qRound(share * 100))
                                      .arg(cores)
                                      .arg(cores == 1 ? QStringLiteral("core")
                                                      : QStringLiteral("cores")),
-                 peakKiB < 0 ? unknown : QStringLiteral("%1 MiB").arg((peakKiB + 1023) / 1024));
+                 peakKiB < 0 ? QStringLiteral("memory not known")
+                             : QStringLiteral("%1 MiB").arg((peakKiB + 1023) / 1024));
 }

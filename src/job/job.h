@@ -53,7 +53,7 @@ struct JobUsage
     bool isKnown() const { return cpuSeconds >= 0 || peakKiB >= 0; }
     // CPU time against what the cores could have given in the wall time; negative if unknown.
     double efficiency(int cores, double wallSeconds) const;
-    // "CPU 1:02, 87 % of 2 cores, memory 312 MiB", with "not known" for what is not.
+    // "CPU 1:02, 87 % of 2 cores, 312 MiB", with "not known" for what is not.
     QString text(int cores, double wallSeconds) const;
 };
 

@@ -116,6 +116,10 @@ Record parse(const QByteArray &text)
             const qint64 peak = words.at(7).toLongLong(&ok);
             if (ok)
                 record.usage.peakKiB = qMax(record.usage.peakKiB, peak);
+            // A step ended by a signal (Stop among them) may leave processes that nobody
+            // reaped, such as an MPI job's ranks: their share would be missing.
+            if (step.status > 128)
+                record.usage = JobUsage();
         } else if (what == QLatin1String("fallback")) {
             stepOf(record, number).fallback = true;
         } else if (what == QLatin1String("kept")) {
