@@ -326,7 +326,7 @@ void TestSlurm::fetchRetried()
 
 void TestSlurm::stoppedBeforeSubmitted()
 {
-    // sbatch takes two seconds to answer, and Stop is pressed meanwhile; the queue is looked at
+    // sbatch takes a second to answer, and Stop is pressed meanwhile; the queue is looked at
     // only every minute but for a cancelled job.
     answer(u"mode"_s, "slow-submit");
     answer(u"run"_s, QByteArray());

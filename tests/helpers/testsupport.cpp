@@ -72,7 +72,7 @@ case "$mode" in
     stall) sleep 30; exit 0;;
     no-fetch) case "$command" in "cat -- "*) echo "cat: Permission denied" >&2; exit 1;; esac;;
 esac
-case "$mode:$command" in slow-submit:*moltra-job.sh*) touch "$fake/submitting"; sleep 2;; esac
+case "$mode:$command" in slow-submit:*moltra-job.sh*) touch "$fake/submitting"; sleep 1;; esac
 cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"
 status=$?
 case "$mode:$command" in lose-submit:*moltra-job.sh*) exit 255;; esac

@@ -27,8 +27,8 @@ QString writeStandIn(const QString &dir, const QString &name, const QByteArray &
 QString writeJobFile(const QString &path, const QJsonObject &fields = {});
 // Stand-ins for ssh and Slurm's commands under dir: bin/ssh runs each command in dir/home with
 // dir/slurm first on the path, unless dir/fake/mode says "refused" (exit 255), "empty" (no
-// answer), "stall", "no-fetch" (no file is read), "slow-submit" (sbatch's command answers after two
-// seconds) or "lose-submit" (the answer of sbatch's command lost); sbatch submits job 7 and logs to
+// answer), "stall", "no-fetch" (no file is read), "slow-submit" (sbatch's command answers after a
+// second) or "lose-submit" (the answer of sbatch's command lost); sbatch submits job 7 and logs to
 // dir/fake/sbatch.log, and where dir/fake/run exists runs its script in a process group of its own;
 // squeue prints dir/fake/squeue, or without it lists job 7 as running while that group lives (it
 // exits with dir/fake/squeue.exit); scontrol prints dir/fake/scontrol; scancel logs to
