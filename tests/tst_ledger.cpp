@@ -191,10 +191,12 @@ void TestLedger::recordedAsItGoes()
     QVERIFY(job.ended >= job.started);
     QCOMPARE(readFile(job.outputFile), QByteArray("partial\n"));
 
-    // Forgetting a job leaves its files.
+    // Forgetting a job leaves its files; its script and record go.
+    const QString runDir = m_dir + u"/data/runs/%1"_s.arg(id);
+    QVERIFY(QFileInfo::exists(runDir + u"/moltra.status"_s));
     QVERIFY(jobs.remove(id));
     QVERIFY(JobLedger(ledger()).load().isEmpty());
-    QVERIFY(QFileInfo::exists(job.outputFile));
+    QVERIFY(QFileInfo::exists(job.outputFile) && !QFileInfo::exists(runDir));
 
     // A launcher that closes over its job stops it, and says so.
     auto closing = std::make_unique<JobManager>(ledger());

@@ -169,6 +169,11 @@ void LocalBackend::watch(const Job &job)
     m_look_timer->start(LookIntervalMs);
 }
 
+void LocalBackend::forget(const Job &job)
+{
+    QDir(runDir(job.id)).removeRecursively();
+}
+
 void LocalBackend::look()
 {
     const QList<qint64> ids = m_runs.keys();

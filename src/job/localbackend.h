@@ -41,6 +41,8 @@ public:
     // Takes on a job whose process group runs without a launcher: its end is the group's end,
     // and its record says how it ended.
     void watch(const Job &job) override;
+    // Its script and record go; the job's own files stay.
+    void forget(const Job &job) override;
 
 private:
     struct Run
