@@ -40,6 +40,9 @@ QString problemOf(const SshResult &result)
 QString keepEarlierOutputs(const Job &job)
 {
     for (const PlanStep &step : job.plan.steps) {
+        // The fort.9 that goes with the job skips the step there too.
+        if (step.onlyWithoutFort9 && QFileInfo::exists(job.workDir + QStringLiteral("/fort.9")))
+            continue;
         const QString output = job.workDir + QLatin1Char('/') + step.output;
         if (QFileInfo(output).isDir()) {
             JobStatus::Record record;
