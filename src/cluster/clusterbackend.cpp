@@ -407,14 +407,7 @@ bool ClusterBackend::readRecord(Tracked &tracked, const JobStatus::Record &recor
         return false;
     const bool stopping = tracked.stopping;
     finish(job.id, [record, stopping](const Job &ended) {
-        JobOutcome outcome = JobStatus::outcomeOf(record, ended.plan);
-        if (stopping && outcome.ending != Jobs::Ending::Finished) {
-            outcome.ending = Jobs::Ending::Stopped;
-            outcome.reason.clear();
-            outcome.message.clear();
-            outcome.details.clear();
-        }
-        return outcome;
+        return JobStatus::outcomeOf(record, ended.plan, stopping);
     });
     return true;
 }

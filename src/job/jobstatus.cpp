@@ -146,6 +146,21 @@ QString programOf(const Step &step, const JobPlan &plan)
     return step.fallback ? planned->fallbackProgram : planned->program;
 }
 
+JobOutcome outcomeOf(const Record &record, const JobPlan &plan, bool stopping)
+{
+    JobOutcome outcome = outcomeOf(record, plan);
+    if (!stopping || outcome.ending == Jobs::Ending::Finished)
+        return outcome;
+    // Whatever the record says of a step that the stop ended, the user stopped it.
+    outcome.ending = Jobs::Ending::Stopped;
+    outcome.reason.clear();
+    outcome.message.clear();
+    outcome.details.clear();
+    if (!outcome.ended.isValid())
+        outcome.ended = QDateTime::currentDateTime();
+    return outcome;
+}
+
 JobOutcome outcomeOf(const Record &record, const JobPlan &plan)
 {
     JobOutcome outcome;

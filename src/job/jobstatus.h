@@ -53,6 +53,8 @@ Record read(const QString &path);
 // How the job ended, from a record with an end, in the words the user reads. The failed
 // step's error output is read from the working directory.
 JobOutcome outcomeOf(const Record &record, const JobPlan &plan);
+// The same for a job the user asked to stop: it was stopped, unless it finished first.
+JobOutcome outcomeOf(const Record &record, const JobPlan &plan, bool stopping);
 // The running step's program name, from the plan and whether its fallback runs.
 QString programOf(const Step &step, const JobPlan &plan);
 

@@ -213,15 +213,9 @@ void LocalBackend::lookAt(Run &run)
         // Killed, yet not gone (a process stuck in the kernel): the job ends all the same.
         leftOver = QStringLiteral("some processes of %1 did not end").arg(run.job.program);
     }
-    JobOutcome outcome = JobStatus::outcomeOf(record, run.job.plan);
-    if (run.stopping && outcome.ending != Jobs::Ending::Finished) {
-        // Whatever the record says of a step that the stop ended, the user stopped it.
-        outcome.ending = Jobs::Ending::Stopped;
+    JobOutcome outcome = JobStatus::outcomeOf(record, run.job.plan, run.stopping);
+    if (outcome.ending == Jobs::Ending::Stopped) {
         outcome.reason = leftOver;
-        outcome.message.clear();
-        outcome.details.clear();
-        if (!outcome.ended.isValid())
-            outcome.ended = QDateTime::currentDateTime();
     } else if (record.end.isEmpty()) {
         outcome = JobOutcome();
         outcome.ending = Jobs::Ending::Unknown;
