@@ -88,7 +88,10 @@ echo "$PWD $*" >> "$fake/sbatch.log"
 if [ -e "$fake/run" ]; then
     for script; do :; done
     setsid bash "$script" > slurm-7.log 2>&1 < /dev/null &
-    echo $! > "$fake/job.pid"
+    pid=$!
+    # Listed from the answer on, as Slurm lists a job it took: once setsid made the group.
+    while ! kill -0 "-$pid" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
+    echo $pid > "$fake/job.pid"
 fi
 echo 7
 )");
