@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -247,7 +248,8 @@ void TestMainWindow::portalJobRoundTrip()
     }
     QVERIFY(!progressOverBox);
     QCOMPARE(m_answerer->shown.mid(1),
-             QStringList({ u"Error uploading files to Farbo server: Connection refused"_s,
+             QStringList({ u"Error uploading files to Farbo server (%1): Connection refused"_s.arg(
+                                   int(QNetworkReply::ConnectionRefusedError)),
                            u"Successfully uploaded job files to Farbo server"_s }));
     const FormItems items = decodeForm(server.requests.value(0).body);
     QCOMPARE(items.mid(0, 3),

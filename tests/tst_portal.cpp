@@ -167,9 +167,14 @@ void TestPortal::upload_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("received"); // requests that reached the server whole; -1: either
     QTest::newRow("portal answers OK") << u"Successfully uploaded job files"_s << 1;
+    // The toolkit's error number, then the cause.
     QTest::newRow("untrusted certificate")
-            << u"Error uploading files to Farbo server: The server's certificate is not trusted: "_s
+            << u"Error uploading files to Farbo server (%1): The server's certificate is not trusted: "_s
+                       .arg(int(QNetworkReply::SslHandshakeFailedError))
             << 0;
+    QTest::newRow("404") << u"Error uploading files to Farbo server (%1): "_s.arg(
+            int(QNetworkReply::ContentNotFoundError))
+                         << 1;
     QTest::newRow("huge answer") << u"The Farbo server's answer was longer than 1024 KiB"_s << 1;
     QTest::newRow("another result") << u"Error from Farbo server: bad token"_s << 1;
     QTest::newRow("202") << u"Wrong response from Farbo server"_s << 1;
@@ -195,6 +200,8 @@ void TestPortal::upload()
         server.answer = R"({"result":"bad token"})";
     if (tag == "202")
         server.status = "202 Accepted";
+    if (tag == "404")
+        server.status = "404 Not Found";
     Uploader uploader;
     // A label too long for any host name: not found at once, without asking a name server.
     const QString nowhere = u"https://"_s + QString(70, u'x') + u".invalid/"_s;

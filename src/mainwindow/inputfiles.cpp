@@ -20,8 +20,8 @@ void MainWindow::chooseFile()
     const QString path = QFileDialog::getOpenFileName(
             this, tr("Choose MOLTRA input file..."),
             SettingsKeys::stringValue(*m_settings, SettingsKeys::LastFolder),
-            tr("MOLTRA Input Files (*.d12);;EVALIX Input Files (*.d3);;Farbojob Input Files "
-               "(*.farbojob);;All Files (*)"));
+            tr("All supported files (*.d12 *.d3 *.farbojob);;MOLTRA Input Files (*.d12);;EVALIX "
+               "Input Files (*.d3);;Farbojob Input Files (*.farbojob);;All Files (*)"));
     if (path.isEmpty())
         return;
     m_settings->setValue(SettingsKeys::LastFolder, QFileInfo(path).path());

@@ -144,7 +144,10 @@ std::optional<Uploader::Outcome> Uploader::interpret(QNetworkReply::NetworkError
                                 .arg(m_timeout_ms / 1000) };
     if (error != QNetworkReply::NoError)
         return Outcome{ false, false,
-                        QStringLiteral("Error uploading files to Farbo server: %1").arg(cause) };
+                        // The toolkit's error number, as the message always had it, and its cause.
+                        QStringLiteral("Error uploading files to Farbo server (%1): %2")
+                                .arg(int(error))
+                                .arg(cause) };
     if (status != 200)
         return Outcome{ false, false, QStringLiteral("Wrong response from Farbo server") };
     const QString result
