@@ -21,6 +21,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QToolButton>
@@ -215,6 +216,15 @@ void TestMainWindow::portalJobRoundTrip()
                                 writeScript(m_dir + u"/mpi"_s,
                                             "printf '%s\\n' \"$*\" > \"$0.args\"\n"
                                             "for last; do :; done\nexec \"$last\"\n"));
+    // A parallel build chosen after importing a serial job takes the job file's cores; the
+    // import shows the Input tab.
+    auto *tabs = child<QTabWidget>("tabWidget");
+    tabs->setCurrentWidget(child<QWidget>("tabJobs"));
+    QVERIFY(tabs->currentIndex() > 0);
+    m_window->openFile(jobFile(u"serial.farbojob"_s, { { u"program"_s, 0 }, { u"ncpus"_s, 3 } }));
+    QCOMPARE(tabs->currentIndex(), 0);
+    child<QComboBox>("comboBoxProgram")->setCurrentText(u"Pmoltra"_s);
+    QCOMPARE(child<QSpinBox>("spinBoxProcs")->value(), 3);
     m_window->openFile(jobFile(u"a.farbojob"_s,
                                { { u"program"_s, 1 },
                                  { u"ncpus"_s, 4 },

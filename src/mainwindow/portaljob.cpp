@@ -31,8 +31,10 @@ void MainWindow::adoptJob(ImportedJob &&l_job)
     loadInputFile(l_job.deck);
     if (!l_job.program.isEmpty())
         ui->comboBoxProgram->setCurrentText(l_job.program);
-    if (ui->spinBoxProcs->isEnabled())
-        ui->spinBoxProcs->setValue(l_job.cores);
+    // Also for a serial program: a parallel build chosen next runs on the job's cores.
+    ui->spinBoxProcs->setValue(l_job.cores);
+    // The imported deck is what there is to see, whichever tab was open.
+    ui->tabWidget->setCurrentWidget(ui->tab);
 }
 
 bool MainWindow::releaseJobFolder()
