@@ -72,16 +72,26 @@ void TestPortal::import_data()
                             { u"flag_d3"_s, true },
                             { u"d12_file_name"_s, d12 } };
     };
-    const QString input = u"Unable to create input file"_s;
-    QTest::newRow("climbs out") << named(u"../mgo.d3"_s) << input;
-    QTest::newRow("backslash") << named(u"..\\mgo.d3"_s) << input;
-    QTest::newRow("NUL in the name") << named(u"mgo.d3\u0000x"_s) << input;
-    QTest::newRow("newline in the name") << named(u"mgo\n.d3"_s) << input;
-    QTest::newRow("companion climbs out")
-            << named(u"mgo.d3"_s, u"../mgo.d12"_s) << u"Unable to create d12 file"_s;
+    // Which file and why.
+    const QString unsafe = u": the job file may only name a plain file in its folder"_s;
+    QTest::newRow("climbs out") << named(u"../mgo.d3"_s)
+                                << u"Unable to create input file ../mgo.d3"_s + unsafe;
+    QTest::newRow("backslash") << named(u"..\\mgo.d3"_s)
+                               << u"Unable to create input file ..\\mgo.d3"_s + unsafe;
+    QTest::newRow("NUL in the name")
+            << named(u"mgo.d3\u0000x"_s) << u"Unable to create input file mgo.d3\\x00x"_s + unsafe;
+    QTest::newRow("newline in the name")
+            << named(u"mgo\n.d3"_s) << u"Unable to create input file mgo\\x0a.d3"_s + unsafe;
+    QTest::newRow("companion climbs out") << named(u"mgo.d3"_s, u"../mgo.d12"_s)
+                                          << u"Unable to create d12 file ../mgo.d12"_s + unsafe;
     QTest::newRow("write cut off")
-            << QJsonObject{ { u"input_file_content"_s, QString(20000, u'x') } } << input;
-    QTest::newRow("not JSON") << QJsonObject() << input;
+            << QJsonObject{ { u"input_file_content"_s, QString(20000, u'x') } }
+            << u"Unable to create input file mgo.d12: "_s;
+    QTest::newRow("not JSON") << QJsonObject() << u"job.farbojob is not a portal job: "_s;
+    QTest::newRow("key missing") << QJsonObject{ { u"flag_d3"_s, true } }
+                                 << u"job.farbojob has no \"d12_file_name\"."_s;
+    QTest::newRow("key of the wrong type")
+            << QJsonObject{ { u"ncpus"_s, u"four"_s } } << u"\"ncpus\" is not a number."_s;
     QTest::newRow("named pipe") << QJsonObject() << u"is not a regular file"_s;
 }
 
