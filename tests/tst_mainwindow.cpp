@@ -56,6 +56,7 @@ private Q_SLOTS:
     void unsettledFolderAsks();
     void outcomes_data();
     void outcomes();
+    void programAndCoresRemembered();
     void serialFallbackSaid();
     void questionFollowsTheJob_data();
     void questionFollowsTheJob();
@@ -388,6 +389,22 @@ void TestMainWindow::outcomes()
     QTRY_COMPARE(pane->toPlainText(), u"b's output\n"_s);
 }
 
+void TestMainWindow::programAndCoresRemembered()
+{
+    standIn("exit 0\n");
+    openDeck();
+    child<QComboBox>("comboBoxProgram")->setCurrentText(u"Pmoltra"_s);
+    child<QSpinBox>("spinBoxProcs")->setValue(3);
+    start();
+    // In the next window, for a deck the program fits; an EVALIX deck gets its first program.
+    m_window = std::make_unique<MainWindow>();
+    openDeck();
+    QCOMPARE(child<QComboBox>("comboBoxProgram")->currentText(), u"Pmoltra"_s);
+    QCOMPARE(child<QSpinBox>("spinBoxProcs")->value(), 3);
+    m_window->openFile(writeFile(m_dir + u"/mgo.d3"_s, "deck\n"));
+    QCOMPARE(child<QComboBox>("comboBoxProgram")->currentText(), u"evalix"_s);
+}
+
 void TestMainWindow::serialFallbackSaid()
 {
     standIn("sleep 1\n");
@@ -577,6 +594,9 @@ void TestMainWindow::clusterJobGoesOnByItself()
               "end 1796680004 finished\n");
     writeFile(m_dir + u"/fake/squeue"_s, "");
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"mgo.d12 on fake: Finished in m:ss"_s, 10000);
+    // The next window sends jobs there again.
+    m_window = std::make_unique<MainWindow>();
+    QCOMPARE(child<QComboBox>("comboBoxRunOn")->currentText(), u"fake"_s);
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()

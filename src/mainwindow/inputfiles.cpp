@@ -103,6 +103,11 @@ void MainWindow::loadInputFile(const QString &l_path)
     if (!programs.isEmpty()) {
         ui->comboBoxProgram->clear();
         ui->comboBoxProgram->addItems(programs);
+        // The program and cores of the last job, where the program fits this deck.
+        const int last = ui->comboBoxProgram->findText(
+                SettingsKeys::stringValue(*m_settings, SettingsKeys::LastProgram));
+        ui->comboBoxProgram->setCurrentIndex(qMax(0, last));
+        ui->spinBoxProcs->setValue(m_settings->value(SettingsKeys::LastCores, 1).toInt());
     }
     ui->toolButtonStart->setEnabled(true);
     ui->toolButtonOpenWorkdir->setEnabled(true);

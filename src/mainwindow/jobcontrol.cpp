@@ -98,6 +98,9 @@ void MainWindow::startJob()
     }
     m_current = id;
     m_loaded.ran();
+    m_settings->setValue(SettingsKeys::LastRunOn, job.where);
+    m_settings->setValue(SettingsKeys::LastProgram, program);
+    m_settings->setValue(SettingsKeys::LastCores, ui->spinBoxProcs->value());
     enterRunningState();
 }
 

@@ -27,6 +27,7 @@ RunOn::RunOn(QComboBox *combo, JobManager *jobs, QSettings *settings, QObject *p
     , m_settings(settings)
 {
     apply();
+    setWhere(SettingsKeys::stringValue(*m_settings, SettingsKeys::LastRunOn));
 }
 
 QString RunOn::where() const

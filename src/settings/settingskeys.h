@@ -18,10 +18,14 @@ inline const QString Organization = QStringLiteral("quillmoor");
 inline const QString Application = QStringLiteral("MOLTRA Farbo Starter");
 inline const QString MoltraDir = QStringLiteral("moltraDir");
 // What the window remembers: its size and place, the decks and job files opened last (newest
-// first) and the folder the file dialog opens in.
+// first), the folder the file dialog opens in, and where, with which program and on how many
+// cores the last job was started.
 inline const QString WindowGeometry = QStringLiteral("windowGeometry");
 inline const QString RecentFiles = QStringLiteral("recentFiles");
 inline const QString LastFolder = QStringLiteral("lastFolder");
+inline const QString LastRunOn = QStringLiteral("lastRunOn");
+inline const QString LastProgram = QStringLiteral("lastProgram");
+inline const QString LastCores = QStringLiteral("lastCores");
 // How the parallel builds are started: the MPI launcher, its extra arguments (split into words
 // as a POSIX shell splits them, without expanding anything) and the option that takes the
 // number of processes.
