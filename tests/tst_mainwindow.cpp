@@ -606,11 +606,12 @@ void TestMainWindow::keyboardRecentFilesAndDrops_data()
     // (a name starting with "-" is deleted after opening), "drop:" files dropped at once.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("expected");
+    // One whole forward round reaches every control once, in reading order.
     QTest::newRow("Tab in reading order")
-            << u"lineEditInputFile"_s << QStringList(10, u"key:Tab"_s)
-            << u"toolButtonChoose lineEditTitle lineEditWorkDir comboBoxProgram toolButtonStart "
-               "qt_tabwidget_tabbar plainTextEditInput toolButtonOpenWorkdir toolButtonSettings "
-               "toolButtonClose"_s;
+            << u"lineEditInputFile"_s << QStringList(12, u"key:Tab"_s)
+            << u"toolButtonChoose lineEditTitle lineEditWorkDir comboBoxProgram comboBoxRunOn "
+               "toolButtonStart qt_tabwidget_tabbar plainTextEditInput toolButtonOpenWorkdir "
+               "toolButtonSettings toolButtonClose lineEditInputFile"_s;
     QTest::newRow("Enter on a focused Start")
             << u"toolButtonStart"_s << QStringList{ u"key:Return"_s } << u"ran"_s;
     QTest::newRow("F5 starts, and again after a run")

@@ -5,12 +5,15 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QTabBar>
 
 Keyboard::Keyboard(QMainWindow *window, Ui::MainWindow *ui, QWidget *outputTab, FindBar *findBar)
     : QObject(window)
     , ui(ui)
+    , m_output_tab(outputTab)
+    , m_find_bar(findBar)
 {
     const auto bind = [](QToolButton *button, const QKeySequence &key, const QString &what) {
         button->setShortcut(key);
@@ -28,11 +31,6 @@ Keyboard::Keyboard(QMainWindow *window, Ui::MainWindow *ui, QWidget *outputTab, 
          tr("Set the package directory and the parallel runs"));
     bind(ui->toolButtonClose, standard(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q),
          tr("Close the launcher"));
-    // The tab bar between Start and the panes, in reading order. Set on the tab widget in the
-    // form, the order would lose the widgets after it, as the tab widget hands its focus on.
-    auto *tabBar = ui->tabWidget->findChild<QTabBar *>();
-    QWidget::setTabOrder(ui->toolButtonStart, tabBar);
-    QWidget::setTabOrder(tabBar, ui->plainTextEditInput);
     // Tool buttons take the focus by Tab and click on Enter, as push buttons do.
     for (QToolButton *button : window->findChildren<QToolButton *>()) {
         button->setFocusPolicy(Qt::StrongFocus);
@@ -60,6 +58,43 @@ Keyboard::Keyboard(QMainWindow *window, Ui::MainWindow *ui, QWidget *outputTab, 
     });
     shortcut(QKeySequence::keyBindings(QKeySequence::ZoomIn), [this] { zoomPanes(1); });
     shortcut(QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomPanes(-1); });
+}
+
+bool Keyboard::focusNext(bool next)
+{
+    QList<QWidget *> order{
+        ui->lineEditInputFile, ui->toolButtonChoose, ui->lineEditTitle,
+        ui->lineEditWorkDir,   ui->comboBoxProgram,  ui->comboBoxRunOn,
+        ui->spinBoxProcs,      ui->toolButtonStart,  ui->tabWidget->findChild<QTabBar *>()
+    };
+    QWidget *page = ui->tabWidget->currentWidget();
+    if (page == m_output_tab) {
+        order.append(ui->plainTextEditOutput);
+        order += m_find_bar->findChildren<QWidget *>();
+    } else {
+        order.append(page == ui->tabJobs ? static_cast<QWidget *>(ui->tableViewJobs)
+                                         : ui->plainTextEditInput);
+    }
+    order += { ui->toolButtonOpenWorkdir, ui->toolButtonUpload, ui->toolButtonSettings,
+               ui->toolButtonClose };
+    // The control that has the focus, or holds it (as a spin box holds its line edit).
+    const QWidget *focus = QApplication::focusWidget();
+    const qsizetype at = std::find_if(order.cbegin(), order.cend(),
+                                      [focus](const QWidget *widget) {
+                                          return widget == focus || widget->isAncestorOf(focus);
+                                      })
+            - order.cbegin();
+    if (!focus || at == order.size())
+        return false;
+    const qsizetype count = order.size();
+    for (qsizetype step = 1; step < count; ++step) {
+        QWidget *widget = order.at(((next ? at + step : at - step) % count + count) % count);
+        if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
+            widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Keyboard::zoomPanes(int steps)

@@ -20,6 +20,11 @@ class Keyboard : public QObject
 public:
     Keyboard(QMainWindow *window, Ui::MainWindow *ui, QWidget *outputTab, FindBar *findBar);
 
+    // Moves the focus on by Tab (or back by Shift+Tab) in reading order: every control once a
+    // round, the shown page's between the tab bar and the buttons below. False where the focus
+    // is not on one of them.
+    bool focusNext(bool next);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -27,6 +32,8 @@ private:
     void zoomPanes(int steps);
 
     Ui::MainWindow *ui;
+    QWidget *m_output_tab;
+    FindBar *m_find_bar;
 };
 
 #endif

@@ -114,9 +114,14 @@ void MainWindow::setUpControls()
         edit->setAcceptDrops(false);
 }
 
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    return m_keyboard->focusNext(next) || QMainWindow::focusNextPrevChild(next);
+}
+
 void MainWindow::setUpKeyboard()
 {
-    new Keyboard(this, ui, m_output->tab(), m_output->findBar());
+    m_keyboard = new Keyboard(this, ui, m_output->tab(), m_output->findBar());
 }
 
 void MainWindow::importCommandLineJob()

@@ -16,6 +16,7 @@
 
 class JobManager;
 class JobsTab;
+class Keyboard;
 class OutputView;
 class RecentFiles;
 class RunControls;
@@ -65,6 +66,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
     void showEvent(QShowEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -112,6 +114,7 @@ private:
     RecentFiles *m_recent_files = nullptr;
     RunControls *m_run_controls = nullptr;
     RunOn *m_run_on = nullptr;
+    Keyboard *m_keyboard = nullptr;
     OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
     QPointer<QMessageBox> m_question;
