@@ -29,6 +29,9 @@ struct ClusterProfile
     // Between two looks at the queue; the settings offer no less than MinPollSeconds.
     int pollSeconds = 60;
     static constexpr int MinPollSeconds = 15;
+    // How many of the launcher's jobs are in the batch system at once; the others wait in the
+    // launcher's queue.
+    int maxSubmitted = 20;
 
     // Why jobs cannot be sent with this profile as it stands; empty when they can.
     QString problem() const;

@@ -28,7 +28,7 @@ bool canMove(State from, State to)
         return false;
     switch (to) {
     case State::Submitted:
-        return false;
+        return from == State::Queued;
     case State::Queued:
         return from == State::Submitted;
     case State::Running:

@@ -14,7 +14,8 @@ struct JobOutcome;
 namespace Jobs {
 Q_NAMESPACE
 
-// Submitted and Queued belong to jobs that a batch system runs later.
+// Queued: waiting in the launcher's queue, or a batch system's. Submitted: handed to a batch
+// system that has not yet said which.
 enum class State { Submitted, Queued, Running, Stopping, Finished, Failed, Stopped, Lost };
 Q_ENUM_NS(State)
 
@@ -111,6 +112,12 @@ struct Job
     QString remoteId;
     QString remoteFolder;
     JobUsage usage;
+    // Its place in the launcher's queue while it waits there: the lower, the sooner.
+    qint64 queueOrder = 0;
+
+    // Queued by the launcher, not yet handed to where it runs; while it waits, started says
+    // since when.
+    bool waits() const { return state == Jobs::State::Queued && remoteId.isEmpty(); }
 };
 
 #endif

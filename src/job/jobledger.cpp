@@ -21,7 +21,7 @@ constexpr int SqliteNotADatabase = 26;
 const QString Columns = QStringLiteral(
         "deck, work_dir, title, program, cores, portal_user, portal_token, portal_job, location, "
         "state, exit_code, signal, reason, started, ended, output_file, error_file, "
-        "process_group, boot_id, remote_id, plan, remote_folder, cpu_seconds, peak_kib");
+        "process_group, boot_id, remote_id, plan, remote_folder, cpu_seconds, peak_kib, queue_order");
 
 // Times are kept as milliseconds since the epoch: read back quickly, whatever the time zone.
 QVariant timeValue(const QDateTime &time)
@@ -169,6 +169,7 @@ bool JobLedger::migrate(int from)
           // Made once: a ledger begun anew, or another computer's, has another.
           QStringLiteral("CREATE TABLE about (key TEXT PRIMARY KEY, value TEXT)"),
           QStringLiteral("INSERT INTO about VALUES ('tag', lower(hex(randomblob(4))))") },
+        { QStringLiteral("ALTER TABLE jobs ADD COLUMN queue_order INTEGER DEFAULT 0") },
     };
     if (from == SchemaVersion)
         return true;
@@ -295,6 +296,7 @@ QList<Job> JobLedger::select(qint64 id)
         job.usage.cpuSeconds = cpu.isNull() ? -1 : cpu.toDouble();
         const QVariant peak = next();
         job.usage.peakKiB = peak.isNull() ? -1 : peak.toLongLong();
+        job.queueOrder = next().toLongLong();
         jobs.append(std::move(job));
     }
     return jobs;
@@ -367,7 +369,8 @@ bool JobLedger::write(QSqlQuery &query, const Job &job, bool withId)
            QVariant(job.plan.isEmpty() ? QByteArray() : job.plan.toJson()),
            QVariant(job.remoteFolder),
            job.usage.cpuSeconds < 0 ? QVariant() : QVariant(job.usage.cpuSeconds),
-           job.usage.peakKiB < 0 ? QVariant() : QVariant(job.usage.peakKiB) })
+           job.usage.peakKiB < 0 ? QVariant() : QVariant(job.usage.peakKiB),
+           QVariant(job.queueOrder) })
         query.addBindValue(value);
     if (withId)
         query.addBindValue(job.id);

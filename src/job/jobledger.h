@@ -16,7 +16,7 @@ class JobLedger
 {
 public:
     // The layout of the file this launcher writes, kept in PRAGMA user_version.
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
 
     // Opens the file, making it where it is missing. A damaged file is moved aside to
     // "<path>.broken-<date>" and a new one begun.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 
@@ -57,6 +58,9 @@ JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString
     // in a folder of its own.
     // A ledger that cannot say its tag has this session's.
     m_tag = QString::number(QRandomGenerator::global()->generate(), 16);
+    JobQueue::Limits here;
+    here.cores = QThread::idealThreadCount();
+    m_limits.insert(Jobs::thisComputer(), here);
     if (ledgerPath.isEmpty()) {
         m_session_dir = std::make_unique<QTemporaryDir>();
         m_local = new LocalBackend(m_session_dir->path(), stepWrapper, this);
@@ -75,21 +79,31 @@ JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString
     QList<Job> jobs = m_ledger->load();
     std::reverse(jobs.begin(), jobs.end());
     takeOver(jobs);
+    // Queued jobs start once whoever made the manager has heard of the running ones.
+    QMetaObject::invokeMethod(
+            this, [this] { dispatch(Jobs::thisComputer()); }, Qt::QueuedConnection);
 }
 
 JobManager::~JobManager()
 {
-    // The runner kills what is left of its job as it goes: the job was stopped, not lost.
-    for (const Job &job : std::as_const(m_jobs)) {
-        if (!m_local->runs(job.id))
+    // The runner kills what is left of its jobs as it goes: they were stopped, not lost.
+    // Jobs left running are the next launcher's to watch.
+    const QList<Job> jobs = m_jobs;
+    for (const Job &job : jobs) {
+        if (m_leave_running || !m_local->runs(job.id))
             continue;
         change(job.id, [](Job &closed) {
             closed.reason = QStringLiteral("the launcher was closed while it ran");
             closed.ended = QDateTime::currentDateTime();
         });
         move(job.id, Jobs::State::Stopped);
-        break;
     }
+}
+
+void JobManager::leaveRunning()
+{
+    m_leave_running = true;
+    m_local->release();
 }
 
 QString JobManager::ledgerProblem() const
@@ -125,26 +139,31 @@ void JobManager::connectBackend(JobBackend *backend)
             });
     connect(backend, &JobBackend::fetched, this, &JobManager::jobFetched);
     connect(backend, &JobBackend::notice, this, &JobManager::backendNotice);
-    connect(backend, &JobBackend::ended, this, [this](qint64 id, JobOutcome outcome) {
-        const int index = indexOf(id);
-        if (index < 0)
-            return;
-        // The launcher that started it may have lived on and seen how it ended.
-        if (outcome.ending == Jobs::Ending::Unknown && m_ledger)
-            outcome = recordedEnd(m_ledger->find(id), outcome);
-        Job &job = m_jobs[index];
-        job.exitCode = outcome.exitCode;
-        job.signal = outcome.signal;
-        job.reason = outcome.reason;
-        job.usage = outcome.usage;
-        // The job's own clock says when its steps ran; where it does not, this is when its end
-        // was seen.
-        if (outcome.started.isValid())
-            job.started = outcome.started;
-        job.ended = outcome.ended.isValid() ? outcome.ended : QDateTime::currentDateTime();
-        move(id, stateOf(outcome.ending));
-        Q_EMIT jobEnded(id, outcome);
-    });
+    connect(backend, &JobBackend::ended, this, &JobManager::finish);
+}
+
+void JobManager::finish(qint64 id, JobOutcome outcome)
+{
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    // The launcher that started it may have lived on and seen how it ended.
+    if (outcome.ending == Jobs::Ending::Unknown && m_ledger)
+        outcome = recordedEnd(m_ledger->find(id), outcome);
+    Job &job = m_jobs[index];
+    job.exitCode = outcome.exitCode;
+    job.signal = outcome.signal;
+    job.reason = outcome.reason;
+    job.usage = outcome.usage;
+    // The job's own clock says when its steps ran; where it does not, this is when its end
+    // was seen.
+    if (outcome.started.isValid())
+        job.started = outcome.started;
+    job.ended = outcome.ended.isValid() ? outcome.ended : QDateTime::currentDateTime();
+    const QString where = job.where;
+    move(id, stateOf(outcome.ending));
+    Q_EMIT jobEnded(id, outcome);
+    dispatch(where);
 }
 
 void JobManager::takeOver(QList<Job> jobs)
@@ -178,9 +197,21 @@ void JobManager::setBackend(const QString &where, JobBackend *backend)
     m_backends.insert(where, backend);
     connectBackend(backend);
     for (const Job &job : std::as_const(m_jobs)) {
-        if (job.where == where && Jobs::isActive(job.state))
+        if (job.where == where && Jobs::isActive(job.state) && !job.waits())
             backend->watch(job);
     }
+    dispatch(where);
+}
+
+void JobManager::setLimits(const QString &where, const JobQueue::Limits &limits)
+{
+    m_limits.insert(where, limits);
+    dispatch(where);
+}
+
+JobQueue::Limits JobManager::limits(const QString &where) const
+{
+    return m_limits.value(where);
 }
 
 JobBackend *JobManager::backend(const QString &where) const
@@ -203,16 +234,64 @@ int JobManager::indexOf(qint64 id) const
     return -1;
 }
 
+QString JobManager::refusal(const Job &job) const
+{
+    if (!backend(job.where))
+        return QStringLiteral("There is no cluster named %1.").arg(job.where);
+    const int cores = limits(job.where).cores;
+    if (cores > 0 && job.cores > cores)
+        return QStringLiteral("The job asks for %1 cores, but jobs on this computer may use %2 "
+                              "at most (Parallel runs, in the settings).")
+                .arg(job.cores)
+                .arg(cores);
+    // Two jobs writing one output would spoil each other's results.
+    const QString output = QFileInfo(job.workDir + QLatin1Char('/') + job.plan.output)
+                                   .absoluteFilePath();
+    for (const Job &other : m_jobs) {
+        if (Jobs::isActive(other.state) && !other.plan.isEmpty()
+            && QFileInfo(other.workDir + QLatin1Char('/') + other.plan.output).absoluteFilePath()
+                    == output)
+            return QStringLiteral("Job %1 (%2) has not ended and writes %3 too: stop it, or wait "
+                                  "for its end.")
+                    .arg(other.id)
+                    .arg(other.title.isEmpty() ? QFileInfo(other.deck).fileName() : other.title,
+                         output);
+    }
+    return QString();
+}
+
 qint64 JobManager::start(Job job, QString *error)
 {
-    JobBackend *runner = backend(job.where);
-    if (!runner) {
-        *error = QStringLiteral("There is no cluster named %1.").arg(job.where);
+    *error = refusal(job);
+    if (!error->isEmpty())
         return 0;
+    JobBackend *runner = backend(job.where);
+    // Due at once, where nothing waits before it that may not be overtaken.
+    QList<JobQueue::Waiting> waiting;
+    int coresBusy = 0;
+    int active = 0;
+    qint64 lastOrder = 0;
+    for (const Job &other : std::as_const(m_jobs)) {
+        lastOrder = qMax(lastOrder, other.queueOrder);
+        if (other.where != job.where || !Jobs::isActive(other.state))
+            continue;
+        if (other.waits()) {
+            waiting.append({ other.id, other.cores, other.started });
+        } else {
+            coresBusy += other.cores;
+            ++active;
+        }
     }
+    const QDateTime now = QDateTime::currentDateTime();
+    waiting.append({ 0, job.cores, now });
+    const bool dueNow
+            = JobQueue::due(waiting, coresBusy, active, limits(job.where), now).contains(0);
     // A batch system runs the job when it sees fit.
-    job.state = job.where == Jobs::thisComputer() ? Jobs::State::Running : Jobs::State::Submitted;
-    job.started = QDateTime::currentDateTime();
+    job.state = !dueNow                            ? Jobs::State::Queued
+            : job.where == Jobs::thisComputer() ? Jobs::State::Running
+                                                : Jobs::State::Submitted;
+    job.started = now;
+    job.queueOrder = lastOrder + 1;
     job.outputFile = job.plan.output;
     job.errorFile = JobFiles::errorFileOf(job.plan.output);
     // A job runs whether or not the ledger takes it.
@@ -227,7 +306,7 @@ qint64 JobManager::start(Job job, QString *error)
     checkLedger();
     m_last_id = qMax(m_last_id, job.id);
     m_jobs.append(job);
-    if (!runner->start(job, error)) {
+    if (dueNow && !runner->start(job, error)) {
         m_jobs.removeLast();
         if (m_ledger)
             m_ledger->remove(job.id);
@@ -237,12 +316,95 @@ qint64 JobManager::start(Job job, QString *error)
     return job.id;
 }
 
+void JobManager::dispatch(const QString &where)
+{
+    if (!backend(where))
+        return;
+    QList<const Job *> waiting;
+    int coresBusy = 0;
+    int active = 0;
+    for (const Job &job : std::as_const(m_jobs)) {
+        if (job.where != where || !Jobs::isActive(job.state))
+            continue;
+        if (job.waits()) {
+            waiting.append(&job);
+        } else {
+            coresBusy += job.cores;
+            ++active;
+        }
+    }
+    if (waiting.isEmpty())
+        return;
+    std::stable_sort(waiting.begin(), waiting.end(), [](const Job *a, const Job *b) {
+        return a->queueOrder < b->queueOrder;
+    });
+    QList<JobQueue::Waiting> queue;
+    for (const Job *job : std::as_const(waiting))
+        queue.append({ job->id, job->cores, job->started });
+    const QList<qint64> due = JobQueue::due(queue, coresBusy, active, limits(where),
+                                            QDateTime::currentDateTime());
+    for (const qint64 id : due)
+        launch(id);
+}
+
+void JobManager::launch(qint64 id)
+{
+    const Job *queued = find(id);
+    if (!queued)
+        return;
+    JobOutcome failed;
+    failed.ending = Jobs::Ending::FailedToStart;
+    if (!QFileInfo::exists(queued->deck)) {
+        failed.reason = QStringLiteral("its input file %1 is not there any more")
+                                .arg(queued->deck);
+        failed.message = QStringLiteral("The queued job %1 cannot start: %2.")
+                                 .arg(queued->id)
+                                 .arg(failed.reason);
+        finish(id, failed);
+        return;
+    }
+    const bool here = queued->where == Jobs::thisComputer();
+    change(id, [](Job &job) { job.started = QDateTime::currentDateTime(); });
+    move(id, here ? Jobs::State::Running : Jobs::State::Submitted);
+    // Whoever heard of the move may have changed the list.
+    const Job *job = find(id);
+    QString error;
+    if (job && !backend(job->where)->start(*job, &error)) {
+        failed.reason = error;
+        failed.message = error;
+        finish(id, failed);
+    }
+}
+
 void JobManager::stop(qint64 id)
 {
     const Job *job = find(id);
+    if (job && job->waits()) {
+        JobOutcome outcome;
+        outcome.ending = Jobs::Ending::Stopped;
+        outcome.reason = QStringLiteral("stopped while queued, before it ran");
+        outcome.started = job->started;
+        finish(id, outcome);
+        return;
+    }
     JobBackend *runner = job ? backend(job->where) : nullptr;
     if (runner && Jobs::isActive(job->state))
         runner->stop(*job);
+}
+
+void JobManager::moveInQueue(qint64 id, bool toFront)
+{
+    const Job *job = find(id);
+    if (!job || !job->waits())
+        return;
+    qint64 order = 0;
+    for (const Job &other : std::as_const(m_jobs)) {
+        if (other.waits() && other.where == job->where && other.id != id)
+            order = toFront ? qMin(order, other.queueOrder) : qMax(order, other.queueOrder);
+    }
+    const QString where = job->where;
+    change(id, [order, toFront](Job &moved) { moved.queueOrder = order + (toFront ? -1 : 1); });
+    dispatch(where);
 }
 
 void JobManager::follow(qint64 id)

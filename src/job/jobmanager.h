@@ -3,6 +3,7 @@
 #define JOBMANAGER_H
 
 #include "job/job.h"
+#include "job/jobqueue.h"
 
 #include <QHash>
 #include <QList>
@@ -43,9 +44,20 @@ public:
     void setBackend(const QString &where, JobBackend *backend);
     JobBackend *backend(const QString &where) const;
 
-    // Records the job and starts it; gives its id, or 0 and why it could not start.
+    // What a place runs at once: this computer's cores, a cluster's jobs in its queue. Jobs
+    // beyond it wait in the launcher's queue.
+    void setLimits(const QString &where, const JobQueue::Limits &limits);
+    JobQueue::Limits limits(const QString &where) const;
+
+    // Records the job and starts it, or queues it where its place is full; gives its id, or 0
+    // and why it was refused.
     qint64 start(Job job, QString *error);
+    // A queued job ends at once, without running.
     void stop(qint64 id);
+    // A queued job goes before, or after, every other job waiting for its place.
+    void moveInQueue(qint64 id, bool toFront);
+    // The jobs this launcher runs here go on once it is gone, for the next one to watch.
+    void leaveRunning();
     // The job whose output the user watches, or 0.
     void follow(qint64 id);
     // Copies the results of an ended job that ran elsewhere into its working directory again.
@@ -80,6 +92,13 @@ private:
     // Tells once that the ledger stopped taking jobs.
     void checkLedger();
     void connectBackend(JobBackend *backend);
+    // Ends a job as its backend, or the queue, says.
+    void finish(qint64 id, JobOutcome outcome);
+    // Starts what the place has room for, in the queue's order.
+    void dispatch(const QString &where);
+    void launch(qint64 id);
+    // Why the job may not be queued beside those there are; empty when it may.
+    QString refusal(const Job &job) const;
 
     std::unique_ptr<QTemporaryDir> m_session_dir;
     std::unique_ptr<JobLedger> m_ledger;
@@ -91,6 +110,8 @@ private:
     QHash<QString, JobBackend *> m_backends;
     QList<Job> m_jobs;
     qint64 m_last_id = 0;
+    QHash<QString, JobQueue::Limits> m_limits;
+    bool m_leave_running = false;
 };
 
 #endif

@@ -38,6 +38,20 @@ LocalBackend::~LocalBackend()
     }
 }
 
+void LocalBackend::release()
+{
+    // Their processes would be killed as they go; left to the system, the scripts finish
+    // their records and the next launcher watches their groups.
+    for (Run &run : m_runs) {
+        if (!run.process)
+            continue;
+        disconnect(run.process, nullptr, this, nullptr);
+        run.process->setParent(nullptr);
+        run.process = nullptr;
+    }
+    m_runs.clear();
+}
+
 bool LocalBackend::runs(qint64 id) const
 {
     const auto run = m_runs.constFind(id);
@@ -51,12 +65,6 @@ QString LocalBackend::runDir(qint64 id) const
 
 bool LocalBackend::start(const Job &job, QString *error)
 {
-    for (const Run &run : std::as_const(m_runs)) {
-        if (run.process) {
-            *error = QStringLiteral("Another job runs on this computer: stop it first.");
-            return false;
-        }
-    }
     // A folder of an earlier ledger's job of the same id holds nothing of this one.
     const QString dir = runDir(job.id);
     QDir(dir).removeRecursively();

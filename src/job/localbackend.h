@@ -10,7 +10,7 @@
 class QProcess;
 class QTimer;
 
-// Runs jobs on this computer, one at a time: each job's script in a process group of its own,
+// Runs jobs on this computer, as many as it is given: each job's script in a process group of its own,
 // in the job's working directory, with the job's record in a folder of the launcher's. Jobs
 // that an earlier launcher left running are watched through their groups and records.
 class LocalBackend : public JobBackend
@@ -31,6 +31,8 @@ public:
                           QObject *parent = nullptr);
     ~LocalBackend() override;
 
+    // Lets the jobs it started go on without it.
+    void release();
     // Whether this launcher started the job and it has not ended, rather than watching it.
     bool runs(qint64 id) const;
     // The folder of the job's script and record.

@@ -30,8 +30,7 @@ void MainWindow::chooseFile()
 
 void MainWindow::openFile(const QString &l_path)
 {
-    if (!letGoOfJob())
-        return;
+    letGoOfJob();
     const QFileInfo info(l_path);
     if (info.suffix() == QLatin1String("farbojob")) {
         importJobFile(l_path);
@@ -65,14 +64,14 @@ QString MainWindow::droppedFile(const QMimeData *l_data)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!isBusyHere() && !droppedFile(event->mimeData()).isEmpty())
+    if (!droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QString path = droppedFile(event->mimeData());
-    if (isBusyHere() || path.isEmpty())
+    if (path.isEmpty())
         return;
     event->acceptProposedAction();
     // Opened once the drop is over: a message about the file must not hold up the drag's source.

@@ -10,6 +10,7 @@
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
+#include <QPushButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -29,30 +30,24 @@ bool MainWindow::isStopping() const
     return job && job->state == Jobs::State::Stopping;
 }
 
-bool MainWindow::isBusyHere() const
+QString MainWindow::placeName(const QString &l_where)
 {
-    const Job *job = m_jobs->find(m_current);
-    return isRunning() && job->where == Jobs::thisComputer();
+    return l_where == Jobs::thisComputer() ? tr("this computer") : l_where;
 }
 
-bool MainWindow::letGoOfJob()
+void MainWindow::letGoOfJob()
 {
-    if (isBusyHere())
-        return false;
     const Job *job = m_jobs->find(m_current);
     if (!job || !Jobs::isActive(job->state))
-        return true;
+        return;
     // Said once the next deck is in, whose loading clears the status line.
-    QTimer::singleShot(
-            0, this,
-            [this, text = tr("The job on %1 goes on; the Jobs tab lists it").arg(job->where)] {
-                setStatus(text);
-            });
+    QTimer::singleShot(0, this,
+                       [this, text = tr("The job on %1 goes on; the Jobs tab lists it")
+                                             .arg(placeName(job->where))] { setStatus(text); });
     m_timer->stop();
     m_jobs->follow(0);
     m_current = 0;
     m_run_controls->showIdle(false);
-    return true;
 }
 
 QString MainWindow::elapsed() const
@@ -106,7 +101,10 @@ void MainWindow::startJob()
 
 void MainWindow::enterRunningState()
 {
-    m_run_controls->showRunning(isStopping(), isBusyHere());
+    const Job *job = m_jobs->find(m_current);
+    m_run_controls->showRunning(isStopping(),
+                                job->where == Jobs::thisComputer()
+                                        && job->state != Jobs::State::Queued);
     m_output->follow();
     m_jobs->follow(m_current);
     m_timer->start(200);
@@ -140,10 +138,10 @@ void MainWindow::updateProgress()
     const Job *job = m_jobs->find(m_current);
     if (!job)
         return;
-    if (job->where != Jobs::thisComputer() && job->state != Jobs::State::Running)
-        setStatus((job->state == Jobs::State::Submitted ? QStringLiteral("Submitted to %1, %2")
-                                                        : QStringLiteral("Queued on %1, %2"))
-                          .arg(job->where, elapsed()));
+    if (job->state == Jobs::State::Submitted || job->state == Jobs::State::Queued)
+        setStatus((job->state == Jobs::State::Submitted ? tr("Submitted to %1, %2")
+                                                        : tr("Queued on %1, %2"))
+                          .arg(placeName(job->where), elapsed()));
     else if (job->step == 0)
         setStatus(job->where == Jobs::thisComputer()
                           ? QStringLiteral("Running, started by an earlier launcher, %1")
@@ -190,11 +188,23 @@ void MainWindow::stopJob()
 
 bool MainWindow::confirmStop()
 {
+    return askStop(false) == StopAnswer::Stop;
+}
+
+MainWindow::StopAnswer MainWindow::askStop(bool closing)
+{
     QMessageBox question(QMessageBox::Warning, windowTitle(),
                          tr("Do you really want to stop the running job?"),
                          QMessageBox::Yes | QMessageBox::Cancel, this);
+    // Closing may also leave the jobs to themselves: the next launcher watches them.
+    QPushButton *leave
+            = closing ? question.addButton(tr("Leave running"), QMessageBox::AcceptRole) : nullptr;
     m_question = &question;
-    return question.exec() == QMessageBox::Yes;
+    question.exec();
+    // A question that a job's end took away was never answered.
+    if (question.clickedButton() == question.button(QMessageBox::Yes))
+        return StopAnswer::Stop;
+    return leave && question.clickedButton() == leave ? StopAnswer::Leave : StopAnswer::Stay;
 }
 
 void MainWindow::requestStop()
@@ -206,14 +216,33 @@ void MainWindow::requestStop()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // A question that the job's end took away was never answered: the window stays. A job
-    // that is being stopped needs no question; closing kills what is left of it. A job that an
-    // earlier launcher started is not this one's to end.
-    const bool stay = m_jobs->local()->runs(m_current) && !isStopping() && !confirmStop();
-    if (stay || !releaseJobFolder()) {
+    // Jobs being stopped need no question; closing waits for them as it does after Yes. Jobs
+    // that an earlier launcher started are not this one's to end.
+    QList<qint64> running;
+    bool asked = false;
+    for (const Job &job : m_jobs->jobs()) {
+        if (!m_jobs->local()->runs(job.id))
+            continue;
+        running.append(job.id);
+        asked = asked || job.state != Jobs::State::Stopping;
+    }
+    const StopAnswer answer
+            = asked && !m_close_when_stopped ? askStop(true) : StopAnswer::Stop;
+    if (answer == StopAnswer::Stay || (!m_close_when_stopped && !releaseJobFolder())) {
         event->ignore();
         return;
     }
     m_settings->setValue(SettingsKeys::WindowGeometry, saveGeometry());
+    if (answer == StopAnswer::Leave) {
+        m_jobs->leaveRunning();
+    } else if (!running.isEmpty()) {
+        // Stopped as Stop does, with the program's own clean-up; the window goes once the
+        // last of them has ended.
+        m_close_when_stopped = true;
+        for (const qint64 id : std::as_const(running))
+            m_jobs->stop(id);
+        event->ignore();
+        return;
+    }
     event->accept();
 }

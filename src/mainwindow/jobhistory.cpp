@@ -6,6 +6,7 @@
 #include "mainwindow/jobstab.h"
 #include "mainwindow/outputview.h"
 #include "mainwindow/runon.h"
+#include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,8 @@ void MainWindow::setUpJobs()
     });
     connect(m_jobs_tab, &JobsTab::stopRequested, this, [this](qint64 id) {
         const Job *job = m_jobs->find(id);
-        if (job && job->state != Jobs::State::Stopping && confirmStop())
+        // A queued job has nothing running to lose.
+        if (job && job->state != Jobs::State::Stopping && (job->waits() || confirmStop()))
             m_jobs->stop(id);
     });
     connect(m_jobs_tab, &JobsTab::failed, this, [this](const QString &text) { critical(text); });
@@ -54,9 +56,11 @@ void MainWindow::setUpJobs()
         else
             critical(tr("The results were not copied back from %1: %2.").arg(job->where, problem));
     });
-    // Said once: the launcher works on without its list of jobs.
-    if (!m_jobs->ledgerProblem().isEmpty())
-        QTimer::singleShot(0, this, [this] { setStatus(m_jobs->ledgerProblem()); });
+    // Said once: the launcher works on without its list of jobs, or with its own cores.
+    QString problem = m_jobs->ledgerProblem();
+    SettingsKeys::localLimits(*m_settings, problem.isEmpty() ? &problem : nullptr);
+    if (!problem.isEmpty())
+        QTimer::singleShot(0, this, [this, problem] { setStatus(problem); });
 }
 
 void MainWindow::loadJob(qint64 l_id)
@@ -68,10 +72,7 @@ void MainWindow::loadJob(qint64 l_id)
         m_output->bringToFront();
         return;
     }
-    if (!letGoOfJob()) {
-        setStatus(tr("A job is running: stop it before loading another."));
-        return;
-    }
+    letGoOfJob();
     if (!QFileInfo::exists(job->deck)) {
         critical(tr("The input file %1 is not there any more.").arg(job->deck));
         return;

@@ -82,6 +82,12 @@ void JobsTab::showMenu(const QPoint &position)
             Q_EMIT runAgainRequested(id);
         })->setEnabled(!active);
     menu.addAction(tr("Stop"), this, [this, id] { Q_EMIT stopRequested(id); })->setEnabled(active);
+    if (job->waits()) {
+        menu.addAction(tr("Move to the front of the queue"), this,
+                       [this, id] { m_jobs->moveInQueue(id, true); });
+        menu.addAction(tr("Move to the back of the queue"), this,
+                       [this, id] { m_jobs->moveInQueue(id, false); });
+    }
     const QString where = job->where;
     if (where != Jobs::thisComputer()) {
         menu.addAction(tr("Copy results back from %1").arg(where), this, [this, id] {

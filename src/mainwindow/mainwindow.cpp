@@ -87,12 +87,19 @@ void MainWindow::connectControls()
     });
     connect(m_jobs, &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
         const Job *job = m_jobs->find(id);
+        if (m_close_when_stopped && !std::any_of(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(),
+                                                 [this](const Job &job) {
+                                                     return m_jobs->local()->runs(job.id);
+                                                 })) {
+            close();
+            return;
+        }
         if (id == m_current)
             jobEnded(outcome);
-        // A cluster job the window let go of still says how it ended.
-        else if (job && job->where != Jobs::thisComputer())
+        // A job the window let go of still says how it ended.
+        else if (job)
             setStatus(tr("%1 on %2: %3")
-                              .arg(QFileInfo(job->deck).fileName(), job->where,
+                              .arg(QFileInfo(job->deck).fileName(), placeName(job->where),
                                    Jobs::endText(
                                            outcome,
                                            Jobs::durationText(job->started.secsTo(job->ended)))));

@@ -81,12 +81,14 @@ private:
     void setUpJobs();
     bool isRunning() const;
     bool isStopping() const;
-    // A job of the window runs on this computer: nothing else is loaded meanwhile.
-    bool isBusyHere() const;
-    // Lets the window's job go on by itself where it runs elsewhere, so that another deck can be
-    // loaded; false while a job runs here.
-    bool letGoOfJob();
+    // Lets the window's job go on by itself, so that another deck can be loaded.
+    void letGoOfJob();
+    enum class StopAnswer { Stop, Leave, Stay };
     bool confirmStop();
+    // Closing offers to leave the jobs running as well.
+    StopAnswer askStop(bool closing);
+    // "this computer", or the cluster's name.
+    static QString placeName(const QString &l_where);
     void requestStop();
     void enterRunningState();
     void jobEnded(const JobOutcome &l_outcome);
@@ -120,6 +122,8 @@ private:
     QPointer<QMessageBox> m_question;
     QPointer<UploadProgress> m_progress;
     bool m_startup_question_queued = false;
+    // Closing waits for the jobs it stopped.
+    bool m_close_when_stopped = false;
 };
 
 #endif

@@ -23,7 +23,6 @@ RunControls::~RunControls()
 
 void RunControls::showRunning(bool stopping, bool here)
 {
-    ui->toolButtonChoose->setEnabled(!here);
     // Results that are still being written are not sent.
     ui->toolButtonUpload->setEnabled(false);
     ui->toolButtonStart->setText(QStringLiteral("Stop"));

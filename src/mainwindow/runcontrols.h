@@ -20,7 +20,8 @@ public:
     RunControls(Ui::MainWindow *ui, QObject *parent);
     ~RunControls() override;
 
-    // A job that runs elsewhere leaves the window free to load another deck.
+    // The busy cursor tells of a job running on this computer; the window stays free to load
+    // another deck.
     void showRunning(bool stopping, bool here);
     // Start stays disabled until the stopped job has ended.
     void showStopping();

@@ -15,7 +15,8 @@ bool sameProfile(const ClusterProfile &a, const ClusterProfile &b)
     return a.name == b.name && a.host == b.host && a.sshOptions == b.sshOptions
             && a.remoteDir == b.remoteDir && a.packageDir == b.packageDir
             && a.launcher == b.launcher && a.partition == b.partition && a.account == b.account
-            && a.timeLimit == b.timeLimit && a.setup == b.setup && a.pollSeconds == b.pollSeconds;
+            && a.timeLimit == b.timeLimit && a.setup == b.setup && a.pollSeconds == b.pollSeconds
+            && a.maxSubmitted == b.maxSubmitted;
 }
 
 }
@@ -52,6 +53,7 @@ PackageConfig RunOn::packageConfig(const PackageConfig &local) const
 
 void RunOn::apply()
 {
+    m_jobs->setLimits(Jobs::thisComputer(), SettingsKeys::localLimits(*m_settings));
     const QList<ClusterProfile> profiles = SettingsKeys::clusterProfiles(*m_settings);
     const SshConfig ssh = SettingsKeys::sshConfig();
     for (const ClusterProfile &old : std::as_const(m_profiles)) {
@@ -65,8 +67,12 @@ void RunOn::apply()
         const bool unchanged = std::any_of(
                 m_profiles.cbegin(), m_profiles.cend(),
                 [&profile](const ClusterProfile &p) { return sameProfile(p, profile); });
-        if (!unchanged)
-            m_jobs->setBackend(profile.name, new ClusterBackend(profile, ssh));
+        if (unchanged)
+            continue;
+        JobQueue::Limits limits;
+        limits.jobs = profile.maxSubmitted;
+        m_jobs->setLimits(profile.name, limits);
+        m_jobs->setBackend(profile.name, new ClusterBackend(profile, ssh));
     }
     m_profiles = profiles;
 

@@ -81,6 +81,7 @@ void ClustersPage::select(int row)
     ui->editTimeLimit->setText(profile.timeLimit);
     ui->editSetup->setPlainText(profile.setup);
     ui->spinBoxPollSeconds->setValue(profile.pollSeconds);
+    ui->spinBoxMaxSubmitted->setValue(profile.maxSubmitted);
     ui->labelTestResult->clear();
 }
 
@@ -104,6 +105,7 @@ void ClustersPage::commit()
     if (!(profile.pollSeconds < ClusterProfile::MinPollSeconds
           && shown == ClusterProfile::MinPollSeconds))
         profile.pollSeconds = shown;
+    profile.maxSubmitted = ui->spinBoxMaxSubmitted->value();
 }
 
 void ClustersPage::add()

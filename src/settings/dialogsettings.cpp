@@ -24,6 +24,9 @@ DialogSettings::DialogSettings(QWidget *parent, QSettings *settings)
     ui->editMpiCoresOption->setText(
             SettingsKeys::stringValue(*m_settings, SettingsKeys::MpiCoresOption));
     connect(ui->editMpiLauncher, &QLineEdit::textChanged, this, &DialogSettings::checkLauncher);
+    const JobQueue::Limits here = SettingsKeys::localLimits(*m_settings);
+    ui->spinBoxLocalCores->setValue(here.cores);
+    ui->spinBoxBackfillMinutes->setValue(here.backfillMinutes);
     m_clusters = new ClustersPage(SettingsKeys::clusterProfiles(*m_settings),
                                   SettingsKeys::sshConfig(), this);
     ui->tabWidget->addTab(m_clusters, tr("Clusters"));
@@ -37,6 +40,8 @@ void DialogSettings::storeLauncherSettings()
     m_settings->setValue(SettingsKeys::MpiLauncher, ui->editMpiLauncher->text());
     m_settings->setValue(SettingsKeys::MpiArguments, ui->editMpiArguments->text());
     m_settings->setValue(SettingsKeys::MpiCoresOption, ui->editMpiCoresOption->text());
+    m_settings->setValue(SettingsKeys::LocalCores, ui->spinBoxLocalCores->value());
+    m_settings->setValue(SettingsKeys::BackfillMinutes, ui->spinBoxBackfillMinutes->value());
 }
 
 void DialogSettings::storeClusters()

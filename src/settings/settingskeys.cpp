@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace SettingsKeys {
 
@@ -41,6 +42,29 @@ PackageConfig packageConfig(const QSettings &settings)
     return config;
 }
 
+JobQueue::Limits localLimits(const QSettings &settings, QString *problem)
+{
+    JobQueue::Limits limits;
+    const int available = QThread::idealThreadCount();
+    limits.cores = available;
+    const QVariant stored = settings.value(LocalCores);
+    bool number = false;
+    const int cores = stored.toInt(&number);
+    if (number && cores >= 1 && cores <= MaxLocalCores)
+        limits.cores = cores;
+    else if (stored.isValid() && problem)
+        *problem = QCoreApplication::translate("SettingsKeys",
+                                               "The setting %1=%2 is not a number of cores from 1 "
+                                               "to %3: jobs here use %4 cores, this computer's.")
+                           .arg(LocalCores, stored.toString())
+                           .arg(MaxLocalCores)
+                           .arg(available);
+    const int minutes = settings.value(BackfillMinutes, limits.backfillMinutes).toInt(&number);
+    if (number && minutes >= 0)
+        limits.backfillMinutes = minutes;
+    return limits;
+}
+
 namespace {
 
 const QString Clusters = QStringLiteral("clusters");
@@ -69,6 +93,8 @@ QList<ClusterProfile> clusterProfiles(QSettings &settings)
         // A stored value below what the page offers is used as it stands; none at all is not.
         profile.pollSeconds = qMax(
                 1, settings.value(QStringLiteral("pollSeconds"), profile.pollSeconds).toInt());
+        profile.maxSubmitted = qMax(
+                1, settings.value(QStringLiteral("maxSubmitted"), profile.maxSubmitted).toInt());
         settings.endGroup();
         profiles.append(profile);
     }
@@ -92,6 +118,7 @@ void storeClusterProfiles(QSettings &settings, const QList<ClusterProfile> &prof
         settings.setValue(QStringLiteral("timeLimit"), profile.timeLimit);
         settings.setValue(QStringLiteral("setup"), profile.setup);
         settings.setValue(QStringLiteral("pollSeconds"), profile.pollSeconds);
+        settings.setValue(QStringLiteral("maxSubmitted"), profile.maxSubmitted);
         settings.endGroup();
     }
     settings.endGroup();

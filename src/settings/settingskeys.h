@@ -4,6 +4,7 @@
 
 #include "cluster/clusterprofile.h"
 #include "cluster/sshclient.h"
+#include "job/jobqueue.h"
 #include "job/packageconfig.h"
 
 #include <QList>
@@ -32,6 +33,11 @@ inline const QString LastCores = QStringLiteral("lastCores");
 inline const QString MpiLauncher = QStringLiteral("mpiLauncher");
 inline const QString MpiArguments = QStringLiteral("mpiArguments");
 inline const QString MpiCoresOption = QStringLiteral("mpiCoresOption");
+// How many cores the jobs on this computer use at once, and how long a waiting job may be
+// passed by smaller ones.
+inline const QString LocalCores = QStringLiteral("localCores");
+inline const QString BackfillMinutes = QStringLiteral("backfillMinutes");
+inline constexpr int MaxLocalCores = 4096;
 
 // The key holding the executable's name of a build, e.g. "PmoltraBinary".
 inline QString binaryKey(const QString &programName)
@@ -47,6 +53,10 @@ QString stringValue(const QSettings &settings, const QString &key);
 
 // What a job needs of the settings.
 PackageConfig packageConfig(const QSettings &settings);
+
+// What this computer runs at once; a stored value out of bounds reads as the default, and
+// *problem, where given, says so.
+JobQueue::Limits localLimits(const QSettings &settings, QString *problem = nullptr);
 
 // The cluster profiles, each under "clusters/<name>/", sorted by name.
 QList<ClusterProfile> clusterProfiles(QSettings &settings);
