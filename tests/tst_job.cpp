@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 class TestJob : public QObject
@@ -33,6 +35,8 @@ private Q_SLOTS:
     void usage_data();
     void usage();
     void destructionEndsTheWholeGroup();
+    void queue_data();
+    void queue();
     void plans_data();
     void plans();
     void shellWords_data();
@@ -460,6 +464,112 @@ void TestJob::destructionEndsTheWholeGroup()
     QVERIFY(processAlive(group[0]) && processAlive(group[1]) && processAlive(group[2]));
     jobs.reset();
     QTRY_VERIFY(!processAlive(group[0]) && !processAlive(group[1]) && !processAlive(group[2]));
+}
+
+void TestJob::queue_data()
+{
+    // Jobs mgo1.d12, mgo2.d12... asking these cores start in turn; each runs until released.
+    QTest::addColumn<QList<int>>("cores");
+    QTest::addColumn<int>("limit"); // this computer's cores
+    QTest::addColumn<int>("backfillMinutes");
+    // Before the release: "stop N", "front N", "gone N" (its deck removed), "restart" (the
+    // launcher leaves its jobs running and a new one takes the ledger over).
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("atStart"); // each job's state once started, or "refused: ..."
+    QTest::addColumn<QString>("order"); // in which the jobs began to run
+    QTest::addColumn<QString>("ends");
+    using L = QList<int>;
+    QTest::newRow("fits") << L{ 1, 1 } << 2 << 30 << QString() << u"Running Running"_s << u"1 2"_s
+                          << u"Finished Finished"_s;
+    QTest::newRow("waits, first come first served")
+            << L{ 2, 2, 1 } << 2 << 30 << QString() << u"Running Queued Queued"_s << u"1 2 3"_s
+            << u"Finished Finished Finished"_s;
+    QTest::newRow("a smaller one passes")
+            << L{ 1, 2, 1 } << 2 << 30 << QString() << u"Running Queued Running"_s << u"1 3 2"_s
+            << u"Finished Finished Finished"_s;
+    QTest::newRow("not once the larger one has waited its share")
+            << L{ 1, 2, 1 } << 2 << 0 << QString() << u"Running Queued Queued"_s << u"1 2 3"_s
+            << u"Finished Finished Finished"_s;
+    QTest::newRow("too large") << L{ 3 } << 2 << 30 << QString()
+                               << u"refused: The job asks for 3 cores"_s << QString() << QString();
+    QTest::newRow("moved to the front")
+            << L{ 1, 1, 1 } << 1 << 30 << u"front 3"_s << u"Running Queued Queued"_s << u"1 3 2"_s
+            << u"Finished Finished Finished"_s;
+    QTest::newRow("stopped while queued") << L{ 1, 1 } << 1 << 30 << u"stop 2"_s
+                                          << u"Running Queued"_s << u"1"_s << u"Finished Stopped"_s;
+    QTest::newRow("deck gone while queued")
+            << L{ 1, 1, 1 } << 1 << 30 << u"gone 2"_s << u"Running Queued Queued"_s << u"1 3"_s
+            << u"Finished Failed Finished"_s;
+    QTest::newRow("restart with queued and running jobs")
+            << L{ 1, 1, 1 } << 1 << 30 << u"restart"_s << u"Running Queued Queued"_s << u"1 2 3"_s
+            << u"Finished Finished Finished"_s;
+}
+
+void TestJob::queue()
+{
+    QFETCH(QList<int>, cores);
+    QFETCH(int, limit);
+    QFETCH(int, backfillMinutes);
+    QFETCH(QString, action);
+    QFETCH(QString, atStart);
+    QFETCH(QString, order);
+    QFETCH(QString, ends);
+    standIn(u"moltra"_s, "while [ ! -e \"$rec.go\" ]; do sleep 0.05; done\n");
+    const QString ledger = m_dir + u"/data/jobs.sqlite"_s;
+    const JobQueue::Limits limits{ limit, 0, backfillMinutes };
+    QStringList seen;
+    QList<qint64> ids;
+    QStringList ran;
+    const auto make = [&] {
+        auto made = std::make_unique<JobManager>(ledger);
+        made->setLimits(Jobs::thisComputer(), limits);
+        connect(made.get(), &JobManager::jobStateChanged, this, [&](qint64 id, Jobs::State state) {
+            if (state == Jobs::State::Running)
+                ran << QString::number(ids.indexOf(id) + 1);
+        });
+        return made;
+    };
+    auto jobs = make();
+    for (int n = 1; n <= cores.size(); ++n) {
+        Job job;
+        job.plan = plan(u"moltra"_s, u"mgo%1.d12"_s.arg(n)).plan;
+        job.deck = job.plan.deck;
+        job.workDir = job.plan.workDir;
+        job.cores = cores.at(n - 1);
+        QString refusal;
+        ids << jobs->start(job, &refusal);
+        seen << (ids.last() ? Jobs::stateName(jobs->find(ids.last())->state)
+                            : u"refused: "_s + refusal);
+        if (ids.last() && jobs->find(ids.last())->state == Jobs::State::Running)
+            ran << QString::number(n);
+    }
+    QVERIFY2(seen.join(u' ').contains(atStart), qPrintable(seen.join(u' ')));
+    const QString verb = action.section(u' ', 0, 0);
+    const int n = action.section(u' ', 1).toInt();
+    if (verb == u"stop"_s)
+        jobs->stop(ids.at(n - 1));
+    else if (verb == u"front"_s)
+        jobs->moveInQueue(ids.at(n - 1), true);
+    else if (verb == u"gone"_s)
+        QVERIFY(QFile::remove(jobs->find(ids.at(n - 1))->deck));
+    else if (verb == u"restart"_s) {
+        QTest::qWait(300);
+        jobs->leaveRunning();
+        jobs = make();
+    }
+    writeFile(m_dir + u"/moltra.go"_s, "");
+    const auto ended = [&jobs] {
+        return std::none_of(jobs->jobs().cbegin(), jobs->jobs().cend(),
+                            [](const Job &job) { return Jobs::isActive(job.state); });
+    };
+    QVERIFY(QTest::qWaitFor(ended, 20000));
+    QStringList states;
+    for (const Job &job : jobs->jobs())
+        states << Jobs::stateName(job.state);
+    QCOMPARE(states.join(u' '), ends);
+    QCOMPARE(ran.join(u' '), order);
+    // Each job that began ran its program once.
+    QCOMPARE(readFile(m_dir + u"/moltra.log"_s).count("deck mgo"), qsizetype(ran.size()));
 }
 
 void TestJob::plans_data()

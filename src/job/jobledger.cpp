@@ -21,7 +21,8 @@ constexpr int SqliteNotADatabase = 26;
 const QString Columns = QStringLiteral(
         "deck, work_dir, title, program, cores, portal_user, portal_token, portal_job, location, "
         "state, exit_code, signal, reason, started, ended, output_file, error_file, "
-        "process_group, boot_id, remote_id, plan, remote_folder, cpu_seconds, peak_kib, queue_order");
+        "process_group, boot_id, remote_id, plan, remote_folder, cpu_seconds, peak_kib, "
+        "queue_order");
 
 // Times are kept as milliseconds since the epoch: read back quickly, whatever the time zone.
 QVariant timeValue(const QDateTime &time)

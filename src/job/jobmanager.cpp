@@ -245,8 +245,8 @@ QString JobManager::refusal(const Job &job) const
                 .arg(job.cores)
                 .arg(cores);
     // Two jobs writing one output would spoil each other's results.
-    const QString output = QFileInfo(job.workDir + QLatin1Char('/') + job.plan.output)
-                                   .absoluteFilePath();
+    const QString output
+            = QFileInfo(job.workDir + QLatin1Char('/') + job.plan.output).absoluteFilePath();
     for (const Job &other : m_jobs) {
         if (Jobs::isActive(other.state) && !other.plan.isEmpty()
             && QFileInfo(other.workDir + QLatin1Char('/') + other.plan.output).absoluteFilePath()
@@ -287,7 +287,7 @@ qint64 JobManager::start(Job job, QString *error)
     const bool dueNow
             = JobQueue::due(waiting, coresBusy, active, limits(job.where), now).contains(0);
     // A batch system runs the job when it sees fit.
-    job.state = !dueNow                            ? Jobs::State::Queued
+    job.state = !dueNow                         ? Jobs::State::Queued
             : job.where == Jobs::thisComputer() ? Jobs::State::Running
                                                 : Jobs::State::Submitted;
     job.started = now;
@@ -335,14 +335,13 @@ void JobManager::dispatch(const QString &where)
     }
     if (waiting.isEmpty())
         return;
-    std::stable_sort(waiting.begin(), waiting.end(), [](const Job *a, const Job *b) {
-        return a->queueOrder < b->queueOrder;
-    });
+    std::stable_sort(waiting.begin(), waiting.end(),
+                     [](const Job *a, const Job *b) { return a->queueOrder < b->queueOrder; });
     QList<JobQueue::Waiting> queue;
     for (const Job *job : std::as_const(waiting))
         queue.append({ job->id, job->cores, job->started });
-    const QList<qint64> due = JobQueue::due(queue, coresBusy, active, limits(where),
-                                            QDateTime::currentDateTime());
+    const QList<qint64> due
+            = JobQueue::due(queue, coresBusy, active, limits(where), QDateTime::currentDateTime());
     for (const qint64 id : due)
         launch(id);
 }
@@ -355,8 +354,7 @@ void JobManager::launch(qint64 id)
     JobOutcome failed;
     failed.ending = Jobs::Ending::FailedToStart;
     if (!QFileInfo::exists(queued->deck)) {
-        failed.reason = QStringLiteral("its input file %1 is not there any more")
-                                .arg(queued->deck);
+        failed.reason = QStringLiteral("its input file %1 is not there any more").arg(queued->deck);
         failed.message = QStringLiteral("The queued job %1 cannot start: %2.")
                                  .arg(queued->id)
                                  .arg(failed.reason);

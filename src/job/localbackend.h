@@ -10,8 +10,8 @@
 class QProcess;
 class QTimer;
 
-// Runs jobs on this computer, as many as it is given: each job's script in a process group of its own,
-// in the job's working directory, with the job's record in a folder of the launcher's. Jobs
+// Runs jobs on this computer, as many as it is given: each job's script in a process group of its
+// own, in the job's working directory, with the job's record in a folder of the launcher's. Jobs
 // that an earlier launcher left running are watched through their groups and records.
 class LocalBackend : public JobBackend
 {

@@ -10,11 +10,11 @@
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
-#include <QPushButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
 
@@ -41,9 +41,12 @@ void MainWindow::letGoOfJob()
     if (!job || !Jobs::isActive(job->state))
         return;
     // Said once the next deck is in, whose loading clears the status line.
-    QTimer::singleShot(0, this,
-                       [this, text = tr("The job on %1 goes on; the Jobs tab lists it")
-                                             .arg(placeName(job->where))] { setStatus(text); });
+    QTimer::singleShot(
+            0, this,
+            [this,
+             text = tr("The job on %1 goes on; the Jobs tab lists it").arg(placeName(job->where))] {
+                setStatus(text);
+            });
     m_timer->stop();
     m_jobs->follow(0);
     m_current = 0;
@@ -102,9 +105,8 @@ void MainWindow::startJob()
 void MainWindow::enterRunningState()
 {
     const Job *job = m_jobs->find(m_current);
-    m_run_controls->showRunning(isStopping(),
-                                job->where == Jobs::thisComputer()
-                                        && job->state != Jobs::State::Queued);
+    m_run_controls->showRunning(
+            isStopping(), job->where == Jobs::thisComputer() && job->state != Jobs::State::Queued);
     m_output->follow();
     m_jobs->follow(m_current);
     m_timer->start(200);
@@ -226,8 +228,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         running.append(job.id);
         asked = asked || job.state != Jobs::State::Stopping;
     }
-    const StopAnswer answer
-            = asked && !m_close_when_stopped ? askStop(true) : StopAnswer::Stop;
+    const StopAnswer answer = asked && !m_close_when_stopped ? askStop(true) : StopAnswer::Stop;
     if (answer == StopAnswer::Stay || (!m_close_when_stopped && !releaseJobFolder())) {
         event->ignore();
         return;

@@ -87,10 +87,9 @@ void MainWindow::connectControls()
     });
     connect(m_jobs, &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
         const Job *job = m_jobs->find(id);
-        if (m_close_when_stopped && !std::any_of(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(),
-                                                 [this](const Job &job) {
-                                                     return m_jobs->local()->runs(job.id);
-                                                 })) {
+        if (m_close_when_stopped
+            && !std::any_of(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(),
+                            [this](const Job &job) { return m_jobs->local()->runs(job.id); })) {
             close();
             return;
         }
