@@ -65,6 +65,7 @@ private Q_SLOTS:
     void commandLineDeckAndItsFolder();
     void jobsListedAcrossWindows();
     void clusterJobGoesOnByItself();
+    void batchOfDroppedDecks();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
 
@@ -601,6 +602,27 @@ void TestMainWindow::clusterJobGoesOnByItself()
     QCOMPARE(child<QComboBox>("comboBoxRunOn")->currentText(), u"fake"_s);
 }
 
+void TestMainWindow::batchOfDroppedDecks()
+{
+    standIn("cat >> \"$0.decks\"\n");
+    QVERIFY(QDir().mkpath(m_dir + u"/folder.d12"_s));
+    QMimeData files;
+    files.setUrls({ QUrl::fromLocalFile(writeFile(m_dir + u"/x.d12"_s, "deck x\n")),
+                    QUrl::fromLocalFile(m_dir + u"/folder.d12"_s),
+                    QUrl::fromLocalFile(writeFile(m_dir + u"/y.d12"_s, "deck y\n")) });
+    QDragEnterEvent enter({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+    QApplication::sendEvent(m_window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop({ 10, 10 }, Qt::CopyAction, &files, Qt::LeftButton, {});
+    m_answerer->answer(u"Yes"_s);
+    m_answerer->answer(u"OK"_s);
+    QApplication::sendEvent(m_window.get(), &drop);
+    QTRY_COMPARE(m_answerer->shown.size(), 2);
+    QCOMPARE(m_answerer->shown.first(), u"Run 2 decks on this computer, 1 core each?"_s);
+    QCOMPARE(m_answerer->shown.last(), u"1 of the decks cannot run."_s);
+    QTRY_COMPARE(readFile(m_dir + u"/package/moltra.decks"_s).size(), qsizetype(14));
+}
+
 void TestMainWindow::keyboardRecentFilesAndDrops_data()
 {
     QTest::addColumn<QString>("focus");
@@ -632,8 +654,8 @@ void TestMainWindow::keyboardRecentFilesAndDrops_data()
                             u"open:c.d3"_s, u"open:a.d12"_s }
             << u"a.d12 c.d3 b.farbojob mgo.d12"_s;
     QTest::newRow("drop a deck") << QString() << QStringList{ u"drop:x.d3"_s } << u"opened x.d3"_s;
-    QTest::newRow("drop two decks")
-            << QString() << QStringList{ u"drop:x.d12 y.d12"_s } << u"refused"_s;
+    QTest::newRow("drop a deck and a job file")
+            << QString() << QStringList{ u"drop:x.d12 y.farbojob"_s } << u"refused"_s;
     QTest::newRow("drop a text file")
             << QString() << QStringList{ u"drop:x.txt"_s } << u"refused"_s;
     QTest::newRow("drop while a job runs")

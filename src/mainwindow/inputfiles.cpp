@@ -17,15 +17,31 @@
 
 void MainWindow::chooseFile()
 {
-    const QString path = QFileDialog::getOpenFileName(
+    const QStringList paths = QFileDialog::getOpenFileNames(
             this, tr("Choose MOLTRA input file..."),
             SettingsKeys::stringValue(*m_settings, SettingsKeys::LastFolder),
             tr("All supported files (*.d12 *.d3 *.farbojob);;MOLTRA Input Files (*.d12);;EVALIX "
                "Input Files (*.d3);;Farbojob Input Files (*.farbojob);;All Files (*)"));
-    if (path.isEmpty())
+    if (paths.isEmpty())
         return;
-    m_settings->setValue(SettingsKeys::LastFolder, QFileInfo(path).path());
-    openFile(path);
+    m_settings->setValue(SettingsKeys::LastFolder, QFileInfo(paths.first()).path());
+    openFiles(paths);
+}
+
+void MainWindow::openFiles(const QStringList &l_paths)
+{
+    if (l_paths.size() == 1)
+        return openFile(l_paths.first());
+    // Job files bring their own folders and questions: they come one at a time.
+    for (const QString &path : l_paths) {
+        if (ProgramCatalog::namesForDeck(QFileInfo(path).suffix()).isEmpty()) {
+            critical(tr("Only decks (.d12, .d3) run as a batch; %1 is not one. Open job files "
+                        "one at a time.")
+                             .arg(QFileInfo(path).fileName()));
+            return;
+        }
+    }
+    runBatch(l_paths);
 }
 
 void MainWindow::openFile(const QString &l_path)
@@ -52,31 +68,41 @@ void MainWindow::openFile(const QString &l_path)
 
 QString MainWindow::droppedFile(const QMimeData *l_data)
 {
+    const QStringList paths = droppedFiles(l_data);
+    return paths.size() == 1 ? paths.first() : QString();
+}
+
+QStringList MainWindow::droppedFiles(const QMimeData *l_data)
+{
+    QStringList paths;
     const QList<QUrl> urls = l_data->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return QString();
-    const QString path = urls.first().toLocalFile();
-    const QString suffix = QFileInfo(path).suffix();
-    if (suffix != QLatin1String("farbojob") && ProgramCatalog::namesForDeck(suffix).isEmpty())
-        return QString();
-    return path;
+    for (const QUrl &url : urls) {
+        const QString suffix = QFileInfo(url.toLocalFile()).suffix();
+        const bool deck = !ProgramCatalog::namesForDeck(suffix).isEmpty();
+        const bool jobFile = suffix == QLatin1String("farbojob") && urls.size() == 1;
+        if (!url.isLocalFile() || !(deck || jobFile))
+            return QStringList();
+        paths << url.toLocalFile();
+    }
+    return paths;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppedFile(event->mimeData()).isEmpty())
+    if (!droppedFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    const QString path = droppedFile(event->mimeData());
-    if (path.isEmpty())
+    const QStringList paths = droppedFiles(event->mimeData());
+    if (paths.isEmpty())
         return;
     event->acceptProposedAction();
-    // Opened once the drop is over: a message about the file must not hold up the drag's source.
+    // Opened once the drop is over: a message about the files must not hold up the drag's
+    // source.
     QMetaObject::invokeMethod(
-            this, [this, path] { openFile(path); }, Qt::QueuedConnection);
+            this, [this, paths] { openFiles(paths); }, Qt::QueuedConnection);
 }
 
 void MainWindow::loadInputFile(const QString &l_path)

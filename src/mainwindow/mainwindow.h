@@ -41,6 +41,8 @@ public:
 
     // Opens a deck, or imports a portal job file, as choosing it in the file dialog does.
     void openFile(const QString &l_path);
+    // One file opens as openFile does; several decks run as a batch.
+    void openFiles(const QStringList &l_paths);
     void loadInputFile(const QString &l_path);
     void importJobFile(const QString &l_path);
 
@@ -51,6 +53,12 @@ public:
     // The deck or job file that dropping this data opens: one local file of a kind the
     // launcher opens, or nothing.
     static QString droppedFile(const QMimeData *l_data);
+    // The files that dropping this data opens: one deck or job file, or several decks run as
+    // a batch; nothing when any of them is neither.
+    static QStringList droppedFiles(const QMimeData *l_data);
+    // Each deck becomes a job of the program shown (or its kind's first), on the cores and
+    // the place shown, once the user agrees.
+    void runBatch(const QStringList &l_decks);
 
 public Q_SLOTS:
     void afterWindowShown();
