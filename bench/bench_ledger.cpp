@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The list of jobs at scale: a ledger of 10 000 jobs (or as many as given) read at start-up,
+// The list of jobs at scale: a ledger of 10 000 jobs (or as many as given, a tenth of them
+// queued for a cluster) read at start-up,
 // the Jobs tab filled and painted, and the cost of recording one more job's start on the
 // window's thread, with the ledger alone and through the manager that starts the job.
 //
@@ -13,6 +14,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -67,6 +70,12 @@ int main(int argc, char *argv[])
         for (int i = 0; i < count; ++i) {
             Job recorded = job;
             recorded.state = i % 7 == 0 ? Jobs::State::Failed : Jobs::State::Finished;
+            // Waiting for a cluster this run has no profile of: they stay queued.
+            if (i % 10 == 0) {
+                recorded.state = Jobs::State::Queued;
+                recorded.where = QStringLiteral("cluster1");
+                recorded.queueOrder = i;
+            }
             recorded.exitCode = i % 7 == 0 ? 1 : 0;
             recorded.started = QDateTime::currentDateTime().addSecs(-60 * (count - i));
             recorded.ended = recorded.started.addSecs(i % 3600);
@@ -89,7 +98,9 @@ int main(int argc, char *argv[])
     view.show();
     if (!QTest::qWaitForWindowExposed(&view))
         std::printf("the table was not shown\n");
-    JobsTab tab(&view, &jobs);
+    QLineEdit filter;
+    QLabel counts;
+    JobsTab tab(&view, &filter, &counts, &jobs);
     clock.restart();
     tab.fill();
     view.repaint();
@@ -107,8 +118,8 @@ int main(int argc, char *argv[])
 
     const Figures record = figuresOf(records);
     const Figures start = figuresOf(starts);
-    std::printf("jobs in the ledger:              %d (%lld rows shown)\n", count,
-                qint64(view.model()->rowCount()));
+    std::printf("jobs in the ledger:              %d (%lld rows shown; %s)\n", count,
+                qint64(view.model()->rowCount()), qPrintable(counts.text()));
     std::printf("recording a job, ledger alone:   median %.2f ms, 99th %.2f ms, max %.2f ms\n",
                 record.median, record.p99, record.maximum);
     std::printf("starting a job, with its record: median %.2f ms, 99th %.2f ms, max %.2f ms\n",

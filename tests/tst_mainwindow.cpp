@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "httpsserver.h"
 #include "job/jobmanager.h"
+#include "mainwindow/jobstab.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
 #include "settings/dialogsettings.h"
@@ -532,11 +533,24 @@ void TestMainWindow::jobsListedAcrossWindows()
     // Newest first, in the next window as well.
     m_window = std::make_unique<MainWindow>();
     QCOMPARE(jobs()->model()->rowCount(), 2);
-    QCOMPARE(row(0).section(u'|', 0, 7),
-             u"Finished|silicon|moltra|1|This computer|t|t|exit code 0"_s);
-    const QString used = jobs()->model()->index(0, 8).data().toString();
+    QCOMPARE(row(0).section(u'|', 0, 8),
+             u"Finished|silicon|si.d12|moltra|1|This computer|t|t|exit code 0"_s);
+    const QString used = jobs()->model()->index(0, 9).data().toString();
     QVERIFY2(used.startsWith(u"CPU "_s) && used.contains(u"% of 1 core, "_s), qPrintable(used));
     QCOMPARE(row(1).section(u'|', 1, 1), u"deck"_s);
+    // The filter looks through decks (and titles, programs, places, states), in any case.
+    child<QLineEdit>("lineEditJobsFilter")->setText(u"SI.D12"_s);
+    QCOMPARE(jobs()->model()->rowCount(), 1);
+    child<QLineEdit>("lineEditJobsFilter")->clear();
+    QCOMPARE(jobs()->model()->rowCount(), 2);
+    // Beside the status line, the jobs not ended, by place.
+    QList<Job> active(4);
+    active[1].state = Jobs::State::Queued;
+    active[2].where = u"c1"_s;
+    active[3].state = Jobs::State::Finished;
+    QCOMPARE(JobsTab::countsText(active),
+             u"1 running, 1 queued on this computer; 1 running on c1"_s);
+    QCOMPARE(JobsTab::countsText({}), QString());
 
     // Enter loads the job's deck and shows its output.
     jobs()->setCurrentIndex(jobs()->model()->index(1, 0));

@@ -2,6 +2,7 @@
 #include "job/jobmanager.h"
 
 #include "job/jobledger.h"
+#include "job/jobstatus.h"
 #include "job/localbackend.h"
 #include "job/processgroups.h"
 
@@ -178,7 +179,16 @@ void JobManager::takeOver(QList<Job> jobs)
             continue;
         // A group of an earlier boot, or none, runs nothing of the job any more.
         if (job.bootId != boot || !ProcessGroups::alive(job.processGroup)) {
-            change(job.id, [](Job &lost) { lost.reason = lostReason(); });
+            // Its record, or else its output, was last written near its end.
+            QFileInfo sign(m_local->runDir(job.id) + QLatin1Char('/') + JobStatus::fileName());
+            if (!sign.exists())
+                sign = QFileInfo(job.outputFile);
+            const QDateTime last = sign.exists() ? sign.lastModified() : QDateTime();
+            change(job.id, [&last](Job &lost) {
+                lost.reason = lostReason();
+                if (last >= lost.started)
+                    lost.ended = last;
+            });
             move(job.id, Jobs::State::Lost);
             continue;
         }

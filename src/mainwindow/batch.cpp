@@ -13,36 +13,63 @@
 #include <QMessageBox>
 #include <QSettings>
 
+Job MainWindow::plannedJob(const QString &l_deck, const QString &l_program, int l_cores,
+                           const QString &l_where, QString *l_refusal) const
+{
+    const QFileInfo info(l_deck);
+    const Program *known = ProgramCatalog::find(l_program);
+    Job job;
+    job.deck = info.absoluteFilePath();
+    job.workDir = info.absolutePath();
+    job.program = l_program;
+    job.cores = known && known->parallel ? l_cores : 1;
+    job.where = l_where;
+    QFile file(job.deck);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        job.title = QString::fromUtf8(file.readLine()).trimmed();
+    const PackageConfig local = SettingsKeys::packageConfig(*m_settings);
+    const PlannedJob planned = JobPlanner::plan(m_run_on->packageConfig(local, l_where), l_program,
+                                                job.deck, job.workDir, job.cores);
+    job.plan = planned.plan;
+    *l_refusal = JobFileImporter::refusal(job.deck);
+    if (l_refusal->isEmpty())
+        *l_refusal = planned.refusal;
+    if (!l_refusal->isEmpty())
+        *l_refusal = tr("%1: %2").arg(info.fileName(), *l_refusal);
+    return job;
+}
+
+void MainWindow::startEach(const QList<Job> &l_jobs, QStringList l_refused)
+{
+    int started = 0;
+    for (const Job &job : l_jobs) {
+        QString error;
+        if (m_jobs->start(job, &error))
+            ++started;
+        else
+            l_refused << tr("%1: %2").arg(QFileInfo(job.deck).fileName(), error);
+    }
+    setStatus(tr("%1 jobs started or queued; the Jobs tab lists them").arg(started));
+    if (!l_refused.isEmpty())
+        critical(tr("%1 of the decks cannot run.").arg(l_refused.size()),
+                 l_refused.join(QLatin1Char('\n')));
+}
+
 void MainWindow::runBatch(const QStringList &l_decks)
 {
     const QString shown = ui->comboBoxProgram->currentText();
     const QString where = m_run_on->where();
-    const PackageConfig package = m_run_on->packageConfig(SettingsKeys::packageConfig(*m_settings));
     QList<Job> batch;
     QStringList refused;
     int cores = 1;
     for (const QString &deck : l_decks) {
-        const QFileInfo info(deck);
         // The program shown where it runs this kind of deck, else the kind's first.
-        const QStringList programs = ProgramCatalog::namesForDeck(info.suffix());
+        const QStringList programs = ProgramCatalog::namesForDeck(QFileInfo(deck).suffix());
         const QString program = programs.contains(shown) ? shown : programs.value(0);
-        const Program *known = ProgramCatalog::find(program);
-        Job job;
-        job.deck = info.absoluteFilePath();
-        job.workDir = info.absolutePath();
-        job.program = program;
-        job.cores = known && known->parallel ? ui->spinBoxProcs->value() : 1;
-        job.where = where;
-        QFile file(job.deck);
-        if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-            job.title = QString::fromUtf8(file.readLine()).trimmed();
-        const PlannedJob planned
-                = JobPlanner::plan(package, program, job.deck, job.workDir, job.cores);
-        job.plan = planned.plan;
-        const QString refusal = JobFileImporter::refusal(job.deck);
-        if (!refusal.isEmpty() || !planned.refusal.isEmpty()) {
-            refused << tr("%1: %2").arg(info.fileName(),
-                                        refusal.isEmpty() ? planned.refusal : refusal);
+        QString refusal;
+        const Job job = plannedJob(deck, program, ui->spinBoxProcs->value(), where, &refusal);
+        if (!refusal.isEmpty()) {
+            refused << refusal;
             continue;
         }
         cores = qMax(cores, job.cores);
@@ -57,18 +84,35 @@ void MainWindow::runBatch(const QStringList &l_decks)
                                  QMessageBox::Yes | QMessageBox::Cancel)
                 != QMessageBox::Yes)
         return;
-    int queued = 0;
-    for (const Job &job : std::as_const(batch)) {
-        QString error;
-        if (m_jobs->start(job, &error))
-            ++queued;
-        else
-            refused << tr("%1: %2").arg(QFileInfo(job.deck).fileName(), error);
+    startEach(batch, refused);
+}
+
+void MainWindow::runAgain(const QList<qint64> &l_ids)
+{
+    // One job comes back into the window, as if started there.
+    if (l_ids.size() == 1) {
+        const qint64 id = l_ids.first();
+        loadJob(id);
+        const Job *job = m_jobs->find(id);
+        if (m_current == id && job && !Jobs::isActive(job->state))
+            startJob();
+        return;
     }
-    setStatus(tr("%1 jobs started or queued on %2; the Jobs tab lists them")
-                      .arg(queued)
-                      .arg(placeName(where)));
-    if (!refused.isEmpty())
-        critical(tr("%1 of the decks cannot run.").arg(refused.size()),
-                 refused.join(QLatin1Char('\n')));
+    QList<Job> again;
+    QStringList refused;
+    for (const qint64 id : l_ids) {
+        const Job *earlier = m_jobs->find(id);
+        if (!earlier)
+            continue;
+        QString refusal;
+        Job job = plannedJob(earlier->deck, earlier->program, earlier->cores, earlier->where,
+                             &refusal);
+        job.title = earlier->title;
+        job.portal = earlier->portal;
+        if (refusal.isEmpty())
+            again << job;
+        else
+            refused << refusal;
+    }
+    startEach(again, refused);
 }

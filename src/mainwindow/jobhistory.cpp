@@ -2,6 +2,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/jobmanager.h"
+#include "job/localbackend.h"
 #include "job/programcatalog.h"
 #include "mainwindow/jobstab.h"
 #include "mainwindow/outputview.h"
@@ -24,23 +25,27 @@ void MainWindow::setUpJobs()
         wrapper = bin + QStringLiteral("/../libexec/moltra-farbo-starter/moltra-step");
     m_jobs = new JobManager(data + QStringLiteral("/jobs.sqlite"), this,
                             QFileInfo(wrapper).isExecutable() ? wrapper : QString());
-    m_jobs_tab = new JobsTab(ui->tableViewJobs, m_jobs, this);
+    m_jobs_tab = new JobsTab(ui->tableViewJobs, ui->lineEditJobsFilter, ui->labelJobCounts, m_jobs,
+                             this);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
         if (ui->tabWidget->currentWidget() == ui->tabJobs)
             m_jobs_tab->fill();
     });
     connect(m_jobs_tab, &JobsTab::loadRequested, this, &MainWindow::loadJob);
-    connect(m_jobs_tab, &JobsTab::runAgainRequested, this, [this](qint64 id) {
-        loadJob(id);
-        const Job *job = m_jobs->find(id);
-        if (m_current == id && job && !Jobs::isActive(job->state))
-            startJob();
-    });
-    connect(m_jobs_tab, &JobsTab::stopRequested, this, [this](qint64 id) {
-        const Job *job = m_jobs->find(id);
-        // A queued job has nothing running to lose.
-        if (job && job->state != Jobs::State::Stopping && (job->waits() || confirmStop()))
-            m_jobs->stop(id);
+    connect(m_jobs_tab, &JobsTab::runAgainRequested, this, &MainWindow::runAgain);
+    connect(m_jobs_tab, &JobsTab::stopRequested, this, [this](const QList<qint64> &ids) {
+        // Queued jobs have nothing running to lose; the question is asked once for the others.
+        const bool running = std::any_of(ids.cbegin(), ids.cend(), [this](qint64 id) {
+            const Job *job = m_jobs->find(id);
+            return job && !job->waits();
+        });
+        if (running && !confirmStop())
+            return;
+        for (const qint64 id : ids) {
+            const Job *job = m_jobs->find(id);
+            if (job && job->state != Jobs::State::Stopping)
+                m_jobs->stop(id);
+        }
     });
     connect(m_jobs_tab, &JobsTab::failed, this, [this](const QString &text) { critical(text); });
     connect(m_jobs, &JobManager::ledgerFailed, this, &MainWindow::setStatus);
@@ -59,6 +64,18 @@ void MainWindow::setUpJobs()
     // Said once: the launcher works on without its list of jobs, or with its own cores.
     QString problem = m_jobs->ledgerProblem();
     SettingsKeys::localLimits(*m_settings, problem.isEmpty() ? &problem : nullptr);
+    // Jobs an earlier launcher left running go on under this one's eyes.
+    const auto watched
+            = std::count_if(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(), [this](const Job &job) {
+                  return job.where == Jobs::thisComputer() && Jobs::isActive(job.state)
+                          && !job.waits() && !m_jobs->local()->runs(job.id);
+              });
+    if (problem.isEmpty() && watched > 0)
+        problem = watched == 1 ? tr("A job started by an earlier launcher still runs on this "
+                                    "computer; the Jobs tab lists it")
+                               : tr("%1 jobs started by an earlier launcher still run on this "
+                                    "computer; the Jobs tab lists them")
+                                         .arg(watched);
     if (!problem.isEmpty())
         QTimer::singleShot(0, this, [this, problem] { setStatus(problem); });
 }

@@ -3,6 +3,7 @@
 
 #include "job/jobmanager.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -24,11 +25,21 @@ QString outcomeOf(const Job &job)
         return job.reason;
     if (Jobs::isActive(job.state))
         return QString();
+    // The script's own exit status says nothing of a job that was stopped.
+    if (job.state == Jobs::State::Stopped)
+        return JobsModel::tr("stopped");
+    if (job.state == Jobs::State::Lost)
+        return JobsModel::tr("how it ended is unknown");
     if (job.signal > 0)
         return QStringLiteral("killed by signal %1").arg(job.signal);
     if (job.exitCode >= 0)
         return QStringLiteral("exit code %1").arg(job.exitCode);
     return QString();
+}
+
+QString placeOf(const Job &job)
+{
+    return job.where == Jobs::thisComputer() ? JobsModel::tr("This computer") : job.where;
 }
 
 }
@@ -69,6 +80,10 @@ QVariant JobsModel::data(const QModelIndex &index, int role) const
     const Job &job = m_jobs->jobs().at(index.row());
     if (role == IdRole)
         return job.id;
+    if (role == FilterRole)
+        return QStringList{ job.title, job.deck, job.program, placeOf(job),
+                            Jobs::stateName(job.state) }
+                .join(QLatin1Char('\n'));
     if (role == Qt::TextAlignmentRole && (index.column() == Cores || index.column() == Duration))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != SortRole && role != Qt::ToolTipRole)
@@ -79,12 +94,14 @@ QVariant JobsModel::data(const QModelIndex &index, int role) const
         return Jobs::stateName(job.state);
     case Title:
         return job.title;
+    case Deck:
+        return role == Qt::ToolTipRole ? job.deck : QFileInfo(job.deck).fileName();
     case Program:
         return job.program;
     case Cores:
         return job.cores;
     case Where:
-        return job.where == Jobs::thisComputer() ? tr("This computer") : job.where;
+        return placeOf(job);
     case Started:
         if (sorting)
             return job.started;
@@ -113,9 +130,9 @@ QVariant JobsModel::headerData(int section, Qt::Orientation orientation, int rol
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
-    static const QStringList titles{ tr("State"),    tr("Title"),   tr("Program"),
-                                     tr("Cores"),    tr("Where"),   tr("Started"),
-                                     tr("Duration"), tr("Outcome"), tr("Used") };
+    static const QStringList titles{ tr("State"),   tr("Title"), tr("Deck"),    tr("Program"),
+                                     tr("Cores"),   tr("Where"), tr("Started"), tr("Duration"),
+                                     tr("Outcome"), tr("Used") };
     return titles.value(section);
 }
 

@@ -16,6 +16,7 @@ public:
     enum Column {
         State,
         Title,
+        Deck,
         Program,
         Cores,
         Where,
@@ -29,6 +30,8 @@ public:
     static constexpr int IdRole = Qt::UserRole;
     // What the column sorts by: times and numbers as such.
     static constexpr int SortRole = Qt::UserRole + 1;
+    // What the filter field looks through: title, deck, program, place and state.
+    static constexpr int FilterRole = Qt::UserRole + 2;
 
     explicit JobsModel(JobManager *jobs, QObject *parent = nullptr);
 

@@ -2,39 +2,50 @@
 #ifndef JOBSTAB_H
 #define JOBSTAB_H
 
+#include "job/job.h"
+
 #include <QObject>
 
 class JobManager;
 class JobsModel;
+class QLabel;
+class QLineEdit;
 class QPoint;
 class QSortFilterProxyModel;
 class QTableView;
 
-// The Jobs tab: every job, newest first, with what can be done with each. Loading a job's deck
-// is the window's; the rest is done here.
+// The Jobs tab: every job, newest first, found by a filter, with what can be done with the
+// selected ones; and the count of jobs not ended, beside the status line. Loading a job's
+// deck and starting jobs are the window's; the rest is done here.
 class JobsTab : public QObject
 {
     Q_OBJECT
 
 public:
-    JobsTab(QTableView *view, JobManager *jobs, QObject *parent = nullptr);
+    JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, JobManager *jobs,
+            QObject *parent = nullptr);
 
     // Fills the rows; the first time it is shown is enough.
     void fill();
     // The job of the row in the view, or 0.
     qint64 jobAt(int row) const;
+    // "2 running, 5 queued on this computer; 3 running on cluster1"; empty when all ended.
+    static QString countsText(const QList<Job> &jobs);
 
 Q_SIGNALS:
     void loadRequested(qint64 id);
-    void runAgainRequested(qint64 id);
-    void stopRequested(qint64 id);
+    void runAgainRequested(const QList<qint64> &ids);
+    void stopRequested(const QList<qint64> &ids);
     void failed(const QString &message);
 
 private:
     void showMenu(const QPoint &position);
     void openFile(const QString &path, const QString &what);
+    // The selected jobs, the row under the pointer among them.
+    QList<const Job *> selectedJobs(const QPoint &position);
 
     QTableView *m_view;
+    QLineEdit *m_filter;
     JobManager *m_jobs;
     JobsModel *m_model = nullptr;
     QSortFilterProxyModel *m_sorted = nullptr;

@@ -59,6 +59,8 @@ public:
     // Each deck becomes a job of the program shown (or its kind's first), on the cores and
     // the place shown, once the user agrees.
     void runBatch(const QStringList &l_decks);
+    // Each job again, planned anew: one in the window, several straight into the queue.
+    void runAgain(const QList<qint64> &l_ids);
 
 public Q_SLOTS:
     void afterWindowShown();
@@ -110,6 +112,11 @@ private:
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
     void critical(const QString &l_text, const QString &l_details = QString());
+    // A job of the deck as the settings plan it, and why it cannot run ("deck: why").
+    Job plannedJob(const QString &l_deck, const QString &l_program, int l_cores,
+                   const QString &l_where, QString *l_refusal) const;
+    // Starts or queues each job; those refused are listed in one message with the others.
+    void startEach(const QList<Job> &l_jobs, QStringList l_refused);
 
     // The deck shown, with its portal job, and the job of this window: the last one started
     // here or picked in the Jobs tab.

@@ -44,8 +44,13 @@ void RunOn::setWhere(const QString &where)
 
 PackageConfig RunOn::packageConfig(const PackageConfig &local) const
 {
+    return packageConfig(local, where());
+}
+
+PackageConfig RunOn::packageConfig(const PackageConfig &local, const QString &where) const
+{
     for (const ClusterProfile &profile : m_profiles) {
-        if (profile.name == where())
+        if (profile.name == where)
             return profile.packageConfig(local);
     }
     return local;

@@ -22,8 +22,10 @@ public:
     // Jobs::thisComputer(), or the chosen cluster's name.
     QString where() const;
     void setWhere(const QString &where);
-    // The package as a job finds it where it runs: the local one, or the chosen cluster's.
+    // The package as a job finds it where it runs: the local one, or the cluster's (the
+    // chosen one's by default).
     PackageConfig packageConfig(const PackageConfig &local) const;
+    PackageConfig packageConfig(const PackageConfig &local, const QString &where) const;
     // Takes in the profiles as the settings now hold them: a changed profile gets a new backend,
     // which goes on with that cluster's unfinished jobs.
     void apply();
