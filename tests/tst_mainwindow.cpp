@@ -61,6 +61,8 @@ private Q_SLOTS:
     void serialFallbackSaid();
     void questionFollowsTheJob_data();
     void questionFollowsTheJob();
+    void closingOverARunningJob_data();
+    void closingOverARunningJob();
     void outputPaneFollowsOnlyAtTheEnd();
     void stopBeforeTheFirstStep();
     void commandLineDeckAndItsFolder();
@@ -456,6 +458,37 @@ void TestMainWindow::questionFollowsTheJob()
     QCOMPARE(status(), u"Finished in m:ss"_s);
     QTest::qWait(100);
     QCOMPARE(child("toolButtonStart")->text(), u"Start"_s);
+}
+
+void TestMainWindow::closingOverARunningJob_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<Jobs::State>("state"); // as the next launcher finds the job at its end
+    QTest::addColumn<bool>("cleanedUp"); // the program's own handler of the request ran
+    QTest::newRow("Yes stops it, as Stop does") << u"Yes"_s << Jobs::State::Stopped << true;
+    QTest::newRow("Leave running") << u"Leave running"_s << Jobs::State::Finished << false;
+}
+
+void TestMainWindow::closingOverARunningJob()
+{
+    QFETCH(QString, answer);
+    QFETCH(Jobs::State, state);
+    QFETCH(bool, cleanedUp);
+    standIn("trap 'touch \"$0.clean\"; exit 1' TERM\nsleep 2 & wait\n");
+    m_window->show();
+    openDeck();
+    start(false);
+    waitForPid(m_dir + u"/moltra.pid"_s);
+    m_answerer->answer(answer);
+    m_window->close();
+    // The window goes once its stopped job has ended; a job left running goes on.
+    QTRY_VERIFY(!m_window->isVisible());
+    m_window = std::make_unique<MainWindow>();
+    auto *jobs = m_window->findChild<JobManager *>();
+    QCOMPARE(jobs->jobs().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs->jobs().first().state), 10000);
+    QCOMPARE(jobs->jobs().first().state, state);
+    QCOMPARE(QFile::exists(m_dir + u"/package/moltra.clean"_s), cleanedUp);
 }
 
 void TestMainWindow::outputPaneFollowsOnlyAtTheEnd()
