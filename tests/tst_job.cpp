@@ -555,6 +555,7 @@ void TestJob::queue()
     else if (verb == u"restart"_s) {
         QTest::qWait(300);
         jobs->leaveRunning();
+        jobs.reset();
         jobs = make();
     }
     writeFile(m_dir + u"/moltra.go"_s, "");

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -25,6 +26,8 @@ private Q_SLOTS:
     void faultsLeaveTheJobsRunning();
     void briefLockWaitedFor();
     void recordedAsItGoes();
+    void oneLauncherHoldsTheLedger_data();
+    void oneLauncherHoldsTheLedger();
     void olderLayoutMigrated();
     void jobsLeftRunningAtStartUp_data();
     void jobsLeftRunningAtStartUp();
@@ -166,7 +169,8 @@ void TestLedger::briefLockWaitedFor()
 
 void TestLedger::recordedAsItGoes()
 {
-    JobManager jobs(ledger());
+    auto owner = std::make_unique<JobManager>(ledger());
+    JobManager &jobs = *owner;
     // Another launcher's view of the same file.
     const auto recorded = [this] { return JobLedger(ledger()).load().value(0); };
     QSignalSpy stepStarted(&jobs, &JobManager::stepStarted);
@@ -199,6 +203,7 @@ void TestLedger::recordedAsItGoes()
     QVERIFY(QFileInfo::exists(job.outputFile) && !QFileInfo::exists(runDir));
 
     // A launcher that closes over its job stops it, and says so.
+    owner.reset();
     auto closing = std::make_unique<JobManager>(ledger());
     QSignalSpy closingStep(closing.get(), &JobManager::stepStarted);
     QVERIFY(closing->start(plannedJob("sleep 30\n"), &error) > 0);
@@ -207,6 +212,48 @@ void TestLedger::recordedAsItGoes()
     job = recorded();
     QCOMPARE(job.state, Jobs::State::Stopped);
     QTRY_VERIFY(!ProcessGroups::alive(job.processGroup));
+}
+
+void TestLedger::oneLauncherHoldsTheLedger_data()
+{
+    // The lock's holder: a process alive here, one that crashed, one of another computer.
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("problem"); // empty: the ledger is taken over
+    QTest::newRow("a launcher here") << u"alive"_s << u"another launcher on this computer"_s;
+    QTest::newRow("a launcher that crashed") << u"crashed"_s << QString();
+    QTest::newRow("a launcher on another computer")
+            << u"elsewhere"_s << u"on the computer elsewhere.example"_s;
+}
+
+void TestLedger::oneLauncherHoldsTheLedger()
+{
+    QFETCH(QString, holder);
+    QFETCH(QString, problem);
+    {
+        JobManager first(ledger());
+        QVERIFY(run(first, plannedJob()) > 0);
+    }
+    QProcess process;
+    process.start(u"sleep"_s, { holder == u"crashed"_s ? u"0"_s : u"30"_s });
+    QVERIFY(process.waitForStarted());
+    const qint64 pid = holder == u"elsewhere"_s ? 4242 : process.processId();
+    if (holder == u"crashed"_s)
+        QVERIFY(process.waitForFinished());
+    const QString host
+            = holder == u"elsewhere"_s ? u"elsewhere.example"_s : QSysInfo::machineHostName();
+    writeFile(ledger() + u".lock"_s, u"%1\nsleep\n%2\n"_s.arg(pid).arg(host).toUtf8());
+    const QByteArray before = readFile(ledger());
+    {
+        JobManager second(ledger());
+        QVERIFY2(second.ledgerProblem().contains(problem), qPrintable(second.ledgerProblem()));
+        // Without the ledger, jobs run all the same and the holder's file is not touched.
+        QVERIFY(run(second, plannedJob()) > 0);
+        QCOMPARE(second.jobs().size(), problem.isEmpty() ? 2 : 1);
+        if (!problem.isEmpty())
+            QCOMPARE(readFile(ledger()), before);
+    }
+    process.kill();
+    process.waitForFinished();
 }
 
 void TestLedger::olderLayoutMigrated()

@@ -4,6 +4,7 @@
 #include "mainwindow/jobstab.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/outputpane.h"
+#include "mainwindow/singleinstance.h"
 #include "settings/dialogsettings.h"
 #include "windowsupport.h"
 
@@ -25,6 +26,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QThread>
 #include <QToolButton>
 #include <QtTest>
 
@@ -69,6 +71,7 @@ private Q_SLOTS:
     void jobsListedAcrossWindows();
     void clusterJobGoesOnByItself();
     void batchOfDroppedDecks();
+    void secondStartHandsOver();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
 
@@ -87,6 +90,12 @@ private:
     }
     // Clicks Start and, unless told not to, waits until the window is idle again.
     void start(bool wait = true);
+    // The next launcher, once this one is gone.
+    void reopen()
+    {
+        m_window.reset();
+        m_window = std::make_unique<MainWindow>();
+    }
     void standIn(const QByteArray &body) { writeStandIn(m_dir, u"moltra"_s, body); }
     // The status line, with its elapsed time written as "m:ss".
     QString status() const
@@ -150,7 +159,7 @@ void TestMainWindow::startupQuestionComesOnce()
     launcherSettings().remove(u"evalixBinary"_s);
     for (const QString &stored : { QString(), m_dir }) {
         launcherSettings().setValue(u"moltraDir"_s, stored);
-        m_window = std::make_unique<MainWindow>();
+        reopen();
         // Seeding fills in only the names that are not set.
         QCOMPARE(launcherSettings().value(u"moltraBinary"_s), u"/opt/bin/moltra-7"_s);
         QCOMPARE(launcherSettings().value(u"evalixBinary"_s), u"evalix"_s);
@@ -403,7 +412,7 @@ void TestMainWindow::programAndCoresRemembered()
     child<QSpinBox>("spinBoxProcs")->setValue(3);
     start();
     // In the next window, for a deck the program fits; an EVALIX deck gets its first program.
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     openDeck();
     QCOMPARE(child<QComboBox>("comboBoxProgram")->currentText(), u"Pmoltra"_s);
     QCOMPARE(child<QSpinBox>("spinBoxProcs")->value(), 3);
@@ -483,7 +492,7 @@ void TestMainWindow::closingOverARunningJob()
     m_window->close();
     // The window goes once its stopped job has ended; a job left running goes on.
     QTRY_VERIFY(!m_window->isVisible());
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     auto *jobs = m_window->findChild<JobManager *>();
     QCOMPARE(jobs->jobs().size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs->jobs().first().state), 10000);
@@ -531,7 +540,7 @@ void TestMainWindow::commandLineDeckAndItsFolder()
     const QByteArray argument = QFile::encodeName(writeFile(folder + u"/mgo.d3"_s, "deck\n"));
     launcherArgv[1] = const_cast<char *>(argument.constData());
     launcherArgc = 2;
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     launcherArgc = 1;
     QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
     child("toolButtonOpenWorkdir")->click();
@@ -564,7 +573,7 @@ void TestMainWindow::jobsListedAcrossWindows()
         return cells.join(u'|').replace(QRegularExpression(u"\\|[^|]*\\d:\\d\\d[^|]*"_s), u"|t"_s);
     };
     // Newest first, in the next window as well.
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     QCOMPARE(jobs()->model()->rowCount(), 2);
     QCOMPARE(row(0).section(u'|', 0, 8),
              u"Finished|silicon|si.d12|moltra|1|This computer|t|t|exit code 0"_s);
@@ -602,7 +611,7 @@ void TestMainWindow::jobsListedAcrossWindows()
     const QString ledger
             = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/jobs.sqlite"_s;
     QVERIFY(QFile::remove(ledger) && QDir().mkpath(ledger));
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     QTRY_VERIFY2(status().contains(u"is a folder"_s), qPrintable(status()));
     openDeck();
     start();
@@ -622,7 +631,7 @@ void TestMainWindow::clusterJobGoesOnByItself()
     settings.setValue(u"clusters/fake/packageDir"_s, m_dir + u"/package"_s);
     settings.setValue(u"clusters/fake/pollSeconds"_s, 1);
     settings.sync();
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     openDeck();
     auto *runOn = child<QComboBox>("comboBoxRunOn");
     QCOMPARE(runOn->itemText(1), u"fake"_s);
@@ -645,7 +654,7 @@ void TestMainWindow::clusterJobGoesOnByItself()
     writeFile(m_dir + u"/fake/squeue"_s, "");
     QTRY_COMPARE_WITH_TIMEOUT(status(), u"mgo.d12 on fake: Finished in m:ss"_s, 10000);
     // The next window sends jobs there again.
-    m_window = std::make_unique<MainWindow>();
+    reopen();
     QCOMPARE(child<QComboBox>("comboBoxRunOn")->currentText(), u"fake"_s);
 }
 
@@ -668,6 +677,37 @@ void TestMainWindow::batchOfDroppedDecks()
     QCOMPARE(m_answerer->shown.first(), u"Run 2 decks on this computer, 1 core each?"_s);
     QCOMPARE(m_answerer->shown.last(), u"1 of the decks cannot run."_s);
     QTRY_COMPARE(readFile(m_dir + u"/package/moltra.decks"_s).size(), qsizetype(14));
+}
+
+void TestMainWindow::secondStartHandsOver()
+{
+    const QString name = m_dir + u"/launcher"_s;
+    SingleInstance first(name);
+    QString error;
+    QVERIFY2(first.listen(&error), qPrintable(error));
+    connect(&first, &SingleInstance::filesReceived, m_window.get(), &MainWindow::takeFiles);
+    // The later start waits for the answer, so it runs beside this event loop.
+    bool handed = false;
+    std::unique_ptr<QThread> second(QThread::create([&handed, &name, this] {
+        handed = SingleInstance::handOver(name, { m_dir + u"/./si.d12"_s });
+    }));
+    writeFile(m_dir + u"/si.d12"_s, "silicon\n");
+    second->start();
+    QTRY_VERIFY(second->isFinished());
+    QVERIFY(handed);
+    QCOMPARE(child<QLineEdit>("lineEditInputFile")->text(), u"si.d12"_s);
+    // A launcher that crashed left its socket: nobody answers, and the next one takes it.
+    const QString stale = m_dir + u"/stale"_s;
+    QCOMPARE(QProcess::execute(
+                     u"python3"_s,
+                     { u"-c"_s,
+                       u"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s,
+                       stale }),
+             0);
+    QVERIFY(QFileInfo(stale).exists());
+    QVERIFY(!SingleInstance::handOver(stale, {}, 500));
+    SingleInstance next(stale);
+    QVERIFY2(next.listen(&error), qPrintable(error));
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()

@@ -6,8 +6,11 @@
 #include "job/localbackend.h"
 #include "job/processgroups.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -55,14 +58,15 @@ JobOutcome recordedEnd(const Job &recorded, const JobOutcome &unknown)
 JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString &stepWrapper)
     : QObject(parent)
 {
-    // The jobs' scripts and records live beside the ledger, or for a session without one
-    // in a folder of its own.
     // A ledger that cannot say its tag has this session's.
     m_tag = QString::number(QRandomGenerator::global()->generate(), 16);
     JobQueue::Limits here;
     here.cores = QThread::idealThreadCount();
     m_limits.insert(Jobs::thisComputer(), here);
-    if (ledgerPath.isEmpty()) {
+    const bool held = !ledgerPath.isEmpty() && !takeLedger(ledgerPath);
+    // The jobs' scripts and records live beside the ledger, or for a session without one
+    // in a folder of its own.
+    if (ledgerPath.isEmpty() || held) {
         m_session_dir = std::make_unique<QTemporaryDir>();
         m_local = new LocalBackend(m_session_dir->path(), stepWrapper, this);
     } else {
@@ -70,7 +74,7 @@ JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString
                                    stepWrapper, this);
     }
     connectBackend(m_local);
-    if (ledgerPath.isEmpty())
+    if (ledgerPath.isEmpty() || held)
         return;
     m_ledger = std::make_unique<JobLedger>(ledgerPath);
     if (m_ledger->isOpen())
@@ -83,6 +87,40 @@ JobManager::JobManager(const QString &ledgerPath, QObject *parent, const QString
     // Queued jobs start once whoever made the manager has heard of the running ones.
     QMetaObject::invokeMethod(
             this, [this] { dispatch(Jobs::thisComputer()); }, Qt::QueuedConnection);
+}
+
+bool JobManager::takeLedger(const QString &ledgerPath)
+{
+    const QString path = ledgerPath + QStringLiteral(".lock");
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_lock = std::make_unique<QLockFile>(path);
+    // Held for as long as the launcher runs; only a holder that is gone leaves it stale.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return true;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (m_lock->error() != QLockFile::LockFailedError
+        || !m_lock->getLockInfo(&pid, &host, &application))
+        m_lock_problem = QStringLiteral("The job list %1 cannot be locked for this launcher: its "
+                                        "jobs are kept for this session only.")
+                                 .arg(ledgerPath);
+    else if (host == QSysInfo::machineHostName())
+        m_lock_problem = QStringLiteral("The job list %1 is used by another launcher on this "
+                                        "computer (process %2): this launcher's jobs are kept "
+                                        "for this session only.")
+                                 .arg(ledgerPath)
+                                 .arg(pid);
+    else
+        m_lock_problem = QStringLiteral("The job list %1 is used by a launcher on the computer "
+                                        "%2 (process %3), and one file cannot be shared between "
+                                        "computers: this launcher's jobs are kept for this "
+                                        "session only.")
+                                 .arg(ledgerPath, host)
+                                 .arg(pid);
+    m_lock.reset();
+    return false;
 }
 
 JobManager::~JobManager()
@@ -109,7 +147,7 @@ void JobManager::leaveRunning()
 
 QString JobManager::ledgerProblem() const
 {
-    return m_ledger ? m_ledger->problem() : QString();
+    return m_ledger ? m_ledger->problem() : m_lock_problem;
 }
 
 void JobManager::connectBackend(JobBackend *backend)

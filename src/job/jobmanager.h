@@ -15,6 +15,7 @@
 class JobBackend;
 class JobLedger;
 class LocalBackend;
+class QLockFile;
 class QTemporaryDir;
 
 // Owns the jobs, the backends that run them and the ledger that remembers them. Every change
@@ -27,8 +28,10 @@ public:
     // Said of a job that ran while no launcher watched it.
     static QString lostReason() { return QStringLiteral("the launcher ended while it ran"); }
 
-    // An empty ledger path keeps the jobs of this session only. The step wrapper, where given,
-    // tells what each step on this computer used.
+    // An empty ledger path keeps the jobs of this session only, as does a ledger that another
+    // launcher holds: one launcher at a time runs its jobs, on one computer (SQLite cannot
+    // share a file between computers). The step wrapper, where given, tells what each step on
+    // this computer used.
     explicit JobManager(const QString &ledgerPath, QObject *parent = nullptr,
                         const QString &stepWrapper = QString());
     ~JobManager() override;
@@ -84,6 +87,8 @@ Q_SIGNALS:
     void backendNotice(const QString &text);
 
 private:
+    // Locks the ledger for this launcher, or says in m_lock_problem who holds it.
+    bool takeLedger(const QString &ledgerPath);
     int indexOf(qint64 id) const;
     void takeOver(QList<Job> jobs);
     // The one place where a job's state changes.
@@ -100,6 +105,9 @@ private:
     // Why the job may not be queued beside those there are; empty when it may.
     QString refusal(const Job &job) const;
 
+    // Held while the ledger is this launcher's; a crashed holder's lock is taken over.
+    std::unique_ptr<QLockFile> m_lock;
+    QString m_lock_problem;
     std::unique_ptr<QTemporaryDir> m_session_dir;
     std::unique_ptr<JobLedger> m_ledger;
     // Names this ledger's jobs apart from other ledgers' where they meet, as on a cluster.

@@ -130,11 +130,22 @@ void MainWindow::setUpKeyboard()
     m_keyboard = new Keyboard(this, ui, m_output->tab(), m_output->findBar());
 }
 
+void MainWindow::takeFiles(const QStringList &l_files)
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    if (!l_files.isEmpty())
+        openFiles(l_files);
+}
+
 void MainWindow::importCommandLineJob()
 {
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2)
         return;
+    if (arguments.size() > 2)
+        return openFiles(arguments.mid(1));
     // A deck opened from the desktop loads as if chosen; anything else is a portal job file.
     if (ProgramCatalog::namesForDeck(QFileInfo(arguments.at(1)).suffix()).isEmpty())
         importJobFile(arguments.at(1));

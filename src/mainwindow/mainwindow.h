@@ -63,6 +63,8 @@ public:
     void runAgain(const QList<qint64> &l_ids);
 
 public Q_SLOTS:
+    // Files of a later start of the launcher: opened, and the window comes to the front.
+    void takeFiles(const QStringList &l_files);
     void afterWindowShown();
     void changeProgram(const QString &l_program);
     void changeSettings();
