@@ -7,7 +7,7 @@ packages=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
           openmpi-bin libopenmpi-dev
           desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
           libqt6sql6-sqlite sqlite3
-          openssh-client openssh-server slurm-wlm munge
+          openssh-client openssh-server slurm-wlm munge dbus-daemon
           lintian dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do

@@ -3,12 +3,15 @@
 #include "job/jobmanager.h"
 #include "mainwindow/jobstab.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/notifier.h"
 #include "mainwindow/outputpane.h"
 #include "mainwindow/singleinstance.h"
 #include "settings/dialogsettings.h"
 #include "windowsupport.h"
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
@@ -29,6 +32,10 @@
 #include <QThread>
 #include <QToolButton>
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -72,6 +79,7 @@ private Q_SLOTS:
     void clusterJobGoesOnByItself();
     void batchOfDroppedDecks();
     void secondStartHandsOver();
+    void notificationsOfEndedJobs();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
 
@@ -698,16 +706,90 @@ void TestMainWindow::secondStartHandsOver()
     QCOMPARE(child<QLineEdit>("lineEditInputFile")->text(), u"si.d12"_s);
     // A launcher that crashed left its socket: nobody answers, and the next one takes it.
     const QString stale = m_dir + u"/stale"_s;
-    QCOMPARE(QProcess::execute(
-                     u"python3"_s,
-                     { u"-c"_s,
-                       u"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s,
-                       stale }),
-             0);
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(stale).constData(), sizeof address.sun_path);
+        const int bound = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(bound, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::close(bound);
+    }
     QVERIFY(QFileInfo(stale).exists());
     QVERIFY(!SingleInstance::handOver(stale, {}, 500));
     SingleInstance next(stale);
     QVERIFY2(next.listen(&error), qPrintable(error));
+}
+
+// Stands in for the desktop's notification service: keeps what it is asked to show.
+class NotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList shown;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int)
+    {
+        shown << summary + u" | "_s + body + u" | "_s + actions.join(u',');
+        return uint(shown.size());
+    }
+};
+
+void TestMainWindow::notificationsOfEndedJobs()
+{
+    // A session bus of the test's own.
+    QProcess daemon;
+    daemon.start(u"dbus-daemon"_s, { u"--session"_s, u"--nofork"_s, u"--print-address"_s });
+    QVERIFY2(daemon.waitForReadyRead(5000), "dbus-daemon did not start: is it installed?");
+    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+    const auto stop = qScopeGuard([&daemon] {
+        daemon.kill();
+        daemon.waitForFinished();
+    });
+    QDBusConnection client = QDBusConnection::connectToBus(address, u"client"_s);
+    Notifier notifier(client);
+    QSignalSpy unavailable(&notifier, &Notifier::unavailable);
+    QSignalSpy activated(&notifier, &Notifier::activated);
+    Job job;
+    job.id = 5;
+    job.title = u"MgO"_s;
+    job.deck = u"/x/mgo.d12"_s;
+    job.started = QDateTime::currentDateTime();
+    job.ended = job.started.addSecs(8);
+    job.state = Jobs::State::Finished;
+    // Without a service, the window is asked to say it itself.
+    notifier.ended(job, JobOutcome(), false);
+    QVERIFY(unavailable.wait(5000));
+
+    NotificationService service;
+    QDBusConnection bus = QDBusConnection::connectToBus(address, u"service"_s);
+    QVERIFY(bus.registerObject(u"/org/freedesktop/Notifications"_s, &service,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(u"org.freedesktop.Notifications"_s));
+    notifier.ended(job, JobOutcome(), true); // the user looks at the window
+    notifier.ended(job, JobOutcome(), false);
+    QTRY_COMPARE(service.shown,
+                 QStringList{ u"MgO (mgo.d12) | Finished in 0:08 | default,Show"_s });
+    // A batch is told of once, when its last job has ended.
+    notifier.addBatch({ 1, 2, 3 });
+    for (const qint64 id : { 1, 2, 3 }) {
+        job.id = id;
+        job.state = id == 2 ? Jobs::State::Failed : Jobs::State::Finished;
+        notifier.ended(job, JobOutcome(), false);
+    }
+    QTRY_COMPARE(service.shown.size(), 2);
+    QVERIFY2(service.shown.last().startsWith(u"3 jobs ended: 2 finished, 1 failed | "_s),
+             qPrintable(service.shown.last()));
+    // Clicking it brings up the batch's last job.
+    bus.send(QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_s,
+                                        u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s)
+             << uint(2) << u"default"_s);
+    QVERIFY(activated.wait(5000));
+    QCOMPARE(activated.first().first().toLongLong(), 3);
+    QCOMPARE(unavailable.size(), 1);
 }
 
 void TestMainWindow::keyboardRecentFilesAndDrops_data()

@@ -4,6 +4,7 @@
 #include "job/jobmanager.h"
 #include "job/jobplanner.h"
 #include "job/programcatalog.h"
+#include "mainwindow/notifier.h"
 #include "mainwindow/runon.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -41,15 +42,17 @@ Job MainWindow::plannedJob(const QString &l_deck, const QString &l_program, int 
 
 void MainWindow::startEach(const QList<Job> &l_jobs, QStringList l_refused)
 {
-    int started = 0;
+    QList<qint64> started;
     for (const Job &job : l_jobs) {
         QString error;
-        if (m_jobs->start(job, &error))
-            ++started;
+        if (const qint64 id = m_jobs->start(job, &error))
+            started << id;
         else
             l_refused << tr("%1: %2").arg(QFileInfo(job.deck).fileName(), error);
     }
-    setStatus(tr("%1 jobs started or queued; the Jobs tab lists them").arg(started));
+    // Told of once the last of them has ended.
+    m_notifier->addBatch(started);
+    setStatus(tr("%1 jobs started or queued; the Jobs tab lists them").arg(started.size()));
     if (!l_refused.isEmpty())
         critical(tr("%1 of the decks cannot run.").arg(l_refused.size()),
                  l_refused.join(QLatin1Char('\n')));

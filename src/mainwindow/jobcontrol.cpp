@@ -124,9 +124,6 @@ void MainWindow::jobEnded(const JobOutcome &l_outcome)
         said += QStringLiteral(" (%1)").arg(
                 job->usage.text(job->cores, job->started.msecsTo(job->ended) / 1000.0));
     setStatus(said);
-    // A long run may have been left in the background.
-    if (!isActiveWindow())
-        QApplication::alert(this);
     if (!l_outcome.message.isEmpty())
         critical(l_outcome.message, l_outcome.details);
 }

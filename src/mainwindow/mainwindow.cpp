@@ -4,6 +4,7 @@
 #include "job/jobmanager.h"
 #include "job/localbackend.h"
 #include "mainwindow/keyboard.h"
+#include "mainwindow/notifier.h"
 #include "mainwindow/outputview.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/runcontrols.h"
@@ -12,6 +13,7 @@
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -43,6 +45,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_settings = new QSettings(SettingsKeys::Organization, SettingsKeys::Application);
     SettingsKeys::seedExecutableNames(*m_settings);
     m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, this);
+    m_notifier = new Notifier(QDBusConnection::sessionBus(), this);
     setUpJobs();
     connectControls();
     setUpControls();
@@ -87,6 +90,9 @@ void MainWindow::connectControls()
     });
     connect(m_jobs, &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
         const Job *job = m_jobs->find(id);
+        // A long run may have been left in the background.
+        if (job)
+            m_notifier->ended(*job, outcome, isActiveWindow());
         if (m_close_when_stopped
             && !std::any_of(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(),
                             [this](const Job &job) { return m_jobs->local()->runs(job.id); })) {
@@ -104,6 +110,11 @@ void MainWindow::connectControls()
                                            Jobs::durationText(job->started.secsTo(job->ended)))));
     });
     connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
+    connect(m_notifier, &Notifier::unavailable, this, [this] { QApplication::alert(this); });
+    connect(m_notifier, &Notifier::activated, this, [this](qint64 id) {
+        takeFiles({});
+        loadJob(id);
+    });
 }
 
 void MainWindow::setUpControls()

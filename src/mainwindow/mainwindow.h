@@ -17,6 +17,7 @@
 class JobManager;
 class JobsTab;
 class Keyboard;
+class Notifier;
 class OutputView;
 class RecentFiles;
 class RunControls;
@@ -134,6 +135,7 @@ private:
     RunControls *m_run_controls = nullptr;
     RunOn *m_run_on = nullptr;
     Keyboard *m_keyboard = nullptr;
+    Notifier *m_notifier = nullptr;
     OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
     QPointer<QMessageBox> m_question;
