@@ -79,6 +79,7 @@ private Q_SLOTS:
     void clusterJobGoesOnByItself();
     void batchOfDroppedDecks();
     void secondStartHandsOver();
+    void deckShownAsOnDisk();
     void notificationsOfEndedJobs();
     void keyboardRecentFilesAndDrops_data();
     void keyboardRecentFilesAndDrops();
@@ -720,6 +721,37 @@ void TestMainWindow::secondStartHandsOver()
     QVERIFY2(next.listen(&error), qPrintable(error));
 }
 
+void TestMainWindow::deckShownAsOnDisk()
+{
+    // The desktop's editor of plain text, which logs what it was given.
+    const QString editor = m_env.path() + u"/share/editor"_s;
+    writeScript(editor, "echo \"$@\" > \"$0.args\"\n");
+    // Outside the round's folder: xdg-mime does not take paths with a space.
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([dataHome] { qputenv("XDG_DATA_HOME", dataHome); });
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_env.path()) + "/share");
+    writeFile(m_env.path() + u"/share/applications/editor.desktop"_s,
+              "[Desktop Entry]\nType=Application\nName=Editor\nExec=" + QFile::encodeName(editor)
+                      + " --new %F\n");
+    writeFile(QDir::homePath() + u"/.config/mimeapps.list"_s,
+              "[Default Applications]\ntext/plain=editor.desktop\n");
+    standIn("cat\n");
+    openDeck();
+    const QString deck = m_dir + u"/mgo.d12"_s;
+    auto *input = child<QPlainTextEdit>("plainTextEditInput");
+    // Saved in place, and saved as editors do, by renaming a new file over it.
+    writeFile(deck, "deck 2\n");
+    QTRY_COMPARE(input->toPlainText(), u"deck 2\n"_s);
+    QVERIFY(QFile::remove(deck) && QFile::rename(writeFile(deck + u"~"_s, "deck 3\n"), deck));
+    QTRY_COMPARE(input->toPlainText(), u"deck 3\n"_s);
+    writeFile(deck, "deck 4\n");
+    start();
+    QCOMPARE(readFile(m_dir + u"/mgo.out"_s), QByteArray("deck 4\n"));
+    QCOMPARE(input->toPlainText(), u"deck 4\n"_s);
+    child("toolButtonOpenInEditor")->click();
+    QTRY_COMPARE(readFile(editor + u".args"_s), "--new " + QFile::encodeName(deck) + '\n');
+}
+
 // Stands in for the desktop's notification service: keeps what it is asked to show.
 class NotificationService : public QObject
 {
@@ -801,10 +833,10 @@ void TestMainWindow::keyboardRecentFilesAndDrops_data()
     QTest::addColumn<QString>("expected");
     // One whole forward round reaches every control once, in reading order.
     QTest::newRow("Tab in reading order")
-            << u"lineEditInputFile"_s << QStringList(12, u"key:Tab"_s)
+            << u"lineEditInputFile"_s << QStringList(13, u"key:Tab"_s)
             << u"toolButtonChoose lineEditTitle lineEditWorkDir comboBoxProgram comboBoxRunOn "
-               "toolButtonStart qt_tabwidget_tabbar plainTextEditInput toolButtonOpenWorkdir "
-               "toolButtonSettings toolButtonClose lineEditInputFile"_s;
+               "toolButtonStart qt_tabwidget_tabbar plainTextEditInput toolButtonOpenInEditor "
+               "toolButtonOpenWorkdir toolButtonSettings toolButtonClose lineEditInputFile"_s;
     QTest::newRow("Enter on a focused Start")
             << u"toolButtonStart"_s << QStringList{ u"key:Return"_s } << u"ran"_s;
     QTest::newRow("F5 starts, and again after a run")

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSettings>
 
 void MainWindow::chooseFile()
@@ -113,15 +115,15 @@ void MainWindow::loadInputFile(const QString &l_path)
     setStatus(QString());
     ui->lineEditInputFile->setText(info.fileName());
     QFile file(m_loaded.deck());
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        // A portal job brings its own title.
-        if (!m_loaded.isPortalJob()) {
-            ui->lineEditTitle->setText(QString::fromUtf8(file.readLine()));
-            file.seek(0);
-        }
-        ui->lineEditWorkDir->setText(m_loaded.workDir());
-        ui->plainTextEditInput->setPlainText(QString::fromUtf8(file.readAll()));
-    }
+    // A portal job brings its own title.
+    if (!m_loaded.isPortalJob() && file.open(QIODevice::ReadOnly | QIODevice::Text))
+        ui->lineEditTitle->setText(QString::fromUtf8(file.readLine()));
+    ui->lineEditWorkDir->setText(m_loaded.workDir());
+    ui->plainTextEditInput->clear();
+    reloadDeck();
+    if (!m_deck_watcher->files().isEmpty())
+        m_deck_watcher->removePaths(m_deck_watcher->files());
+    m_deck_watcher->addPath(m_loaded.deck());
 
     // A deck of another kind keeps the program list as it was.
     const QStringList programs = ProgramCatalog::namesForDeck(info.suffix());
@@ -136,7 +138,22 @@ void MainWindow::loadInputFile(const QString &l_path)
     }
     ui->toolButtonStart->setEnabled(true);
     ui->toolButtonOpenWorkdir->setEnabled(true);
+    ui->toolButtonOpenInEditor->setEnabled(true);
     showDeckOutput();
+}
+
+void MainWindow::reloadDeck()
+{
+    QFile file(m_loaded.deck());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    const QString text = QString::fromUtf8(file.readAll());
+    if (text == ui->plainTextEditInput->toPlainText())
+        return;
+    // The reader keeps their place in a deck that changed.
+    const int line = ui->plainTextEditInput->verticalScrollBar()->value();
+    ui->plainTextEditInput->setPlainText(text);
+    ui->plainTextEditInput->verticalScrollBar()->setValue(line);
 }
 
 void MainWindow::showDeckOutput()

@@ -71,6 +71,8 @@ void MainWindow::startJob()
         requestStop();
         return;
     }
+    // What runs is what is shown: a deck saved since, whose change was not yet seen.
+    reloadDeck();
     const QString program = ui->comboBoxProgram->currentText();
     const PlannedJob planned = JobPlanner::plan(
             m_run_on->packageConfig(SettingsKeys::packageConfig(*m_settings)), program,

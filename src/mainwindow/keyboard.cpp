@@ -71,9 +71,10 @@ bool Keyboard::focusNext(bool next)
     if (page == m_output_tab) {
         order.append(ui->plainTextEditOutput);
         order += m_find_bar->findChildren<QWidget *>();
+    } else if (page == ui->tabJobs) {
+        order += { ui->lineEditJobsFilter, ui->tableViewJobs };
     } else {
-        order.append(page == ui->tabJobs ? static_cast<QWidget *>(ui->tableViewJobs)
-                                         : ui->plainTextEditInput);
+        order += { ui->plainTextEditInput, ui->toolButtonOpenInEditor };
     }
     order += { ui->toolButtonOpenWorkdir, ui->toolButtonUpload, ui->toolButtonSettings,
                ui->toolButtonClose };

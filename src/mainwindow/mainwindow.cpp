@@ -9,6 +9,7 @@
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/runcontrols.h"
 #include "mainwindow/runon.h"
+#include "mainwindow/texteditor.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -46,6 +48,7 @@ MainWindow::MainWindow(QWidget *parent)
     SettingsKeys::seedExecutableNames(*m_settings);
     m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, this);
     m_notifier = new Notifier(QDBusConnection::sessionBus(), this);
+    m_deck_watcher = new QFileSystemWatcher(this);
     setUpJobs();
     connectControls();
     setUpControls();
@@ -74,6 +77,18 @@ void MainWindow::connectControls()
     connect(ui->toolButtonSettings, &QToolButton::clicked, this, &MainWindow::changeSettings);
     connect(ui->toolButtonStart, &QToolButton::clicked, this, &MainWindow::startJob);
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
+    connect(ui->toolButtonOpenInEditor, &QToolButton::clicked, this, [this] {
+        TextEditor::open(m_loaded.deck(), this,
+                         [this, deck = m_loaded.deck()](const QString &error) {
+                             if (!error.isEmpty())
+                                 critical(tr("Cannot open %1 in an editor: %2.").arg(deck, error));
+                         });
+    });
+    // A deck saved by an editor is shown anew; editors that save by renaming drop the watch.
+    connect(m_deck_watcher, &QFileSystemWatcher::fileChanged, this, [this] {
+        reloadDeck();
+        m_deck_watcher->addPath(m_loaded.deck());
+    });
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
     connect(m_jobs, &JobManager::stepStarted, this, [this](qint64 id) {
         if (id == m_current)
@@ -122,6 +137,7 @@ void MainWindow::setUpControls()
     ui->spinBoxProcs->setEnabled(false);
     ui->toolButtonStart->setEnabled(false);
     ui->toolButtonOpenWorkdir->setEnabled(false);
+    ui->toolButtonOpenInEditor->setEnabled(false);
     ui->toolButtonUpload->setEnabled(false);
     // A file dropped anywhere on the window opens, instead of its name going into a field.
     setAcceptDrops(true);

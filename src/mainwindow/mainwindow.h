@@ -23,6 +23,7 @@ class RecentFiles;
 class RunControls;
 class RunOn;
 class UploadProgress;
+class QFileSystemWatcher;
 class QMimeData;
 class QMessageBox;
 class QSettings;
@@ -112,6 +113,8 @@ private:
     QString stepText(const Job &l_job) const;
     void refreshOutput();
     void showDeckOutput();
+    // Shows the deck as it is on disk.
+    void reloadDeck();
     void adoptJob(ImportedJob &&l_job);
     bool releaseJobFolder();
     void critical(const QString &l_text, const QString &l_details = QString());
@@ -138,6 +141,7 @@ private:
     Notifier *m_notifier = nullptr;
     OutputView *m_output = nullptr;
     Uploader *m_uploader = nullptr;
+    QFileSystemWatcher *m_deck_watcher = nullptr;
     QPointer<QMessageBox> m_question;
     QPointer<UploadProgress> m_progress;
     bool m_startup_question_queued = false;
