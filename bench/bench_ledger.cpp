@@ -74,6 +74,8 @@ int main(int argc, char *argv[])
             if (i % 10 == 0) {
                 recorded.state = Jobs::State::Queued;
                 recorded.where = QStringLiteral("cluster1");
+                // Their outputs are apart from the jobs started below.
+                recorded.workDir = dir + QStringLiteral("/queued/%1").arg(i);
                 recorded.queueOrder = i;
             }
             recorded.exitCode = i % 7 == 0 ? 1 : 0;
@@ -111,7 +113,8 @@ int main(int argc, char *argv[])
         QSignalSpy ended(&jobs, &JobManager::jobEnded);
         QString error;
         clock.restart();
-        jobs.start(job, &error);
+        if (!jobs.start(job, &error))
+            std::printf("refused: %s\n", qPrintable(error));
         starts << msSince(clock);
         ended.wait(5000);
     }

@@ -594,7 +594,7 @@ void TestMainWindow::jobsListedAcrossWindows()
     QCOMPARE(jobs()->model()->rowCount(), 1);
     child<QLineEdit>("lineEditJobsFilter")->clear();
     QCOMPARE(jobs()->model()->rowCount(), 2);
-    // Beside the status line, the jobs not ended, by place.
+    // At the top of the window, the jobs not ended, by place.
     QList<Job> active(4);
     active[1].state = Jobs::State::Queued;
     active[2].where = u"c1"_s;

@@ -15,7 +15,7 @@ class QSortFilterProxyModel;
 class QTableView;
 
 // The Jobs tab: every job, newest first, found by a filter, with what can be done with the
-// selected ones; and the count of jobs not ended, beside the status line. Loading a job's
+// selected ones; and the count of jobs not ended, at the top of the window. Loading a job's
 // deck and starting jobs are the window's; the rest is done here.
 class JobsTab : public QObject
 {
