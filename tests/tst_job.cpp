@@ -472,6 +472,7 @@ void TestJob::queue_data()
     QTest::addColumn<QList<int>>("cores");
     QTest::addColumn<int>("limit"); // this computer's cores
     QTest::addColumn<int>("backfillMinutes");
+    QTest::addColumn<bool>("oneDeck"); // every job runs mgo1.d12, into one output
     // Before the release: "stop N", "front N", "gone N" (its deck removed), "restart" (the
     // launcher leaves its jobs running and a new one takes the ledger over).
     QTest::addColumn<QString>("action");
@@ -479,30 +480,32 @@ void TestJob::queue_data()
     QTest::addColumn<QString>("order"); // in which the jobs began to run
     QTest::addColumn<QString>("ends");
     using L = QList<int>;
-    QTest::newRow("fits") << L{ 1, 1 } << 2 << 30 << QString() << u"Running Running"_s << u"1 2"_s
-                          << u"Finished Finished"_s;
+    QTest::newRow("fits") << L{ 1, 1 } << 2 << 30 << false << QString() << u"Running Running"_s
+                          << u"1 2"_s << u"Finished Finished"_s;
     QTest::newRow("waits, first come first served")
-            << L{ 2, 2, 1 } << 2 << 30 << QString() << u"Running Queued Queued"_s << u"1 2 3"_s
-            << u"Finished Finished Finished"_s;
+            << L{ 2, 2, 1 } << 2 << 30 << false << QString() << u"Running Queued Queued"_s
+            << u"1 2 3"_s << u"Finished Finished Finished"_s;
     QTest::newRow("a smaller one passes")
-            << L{ 1, 2, 1 } << 2 << 30 << QString() << u"Running Queued Running"_s << u"1 3 2"_s
-            << u"Finished Finished Finished"_s;
+            << L{ 1, 2, 1 } << 2 << 30 << false << QString() << u"Running Queued Running"_s
+            << u"1 3 2"_s << u"Finished Finished Finished"_s;
     QTest::newRow("not once the larger one has waited its share")
-            << L{ 1, 2, 1 } << 2 << 0 << QString() << u"Running Queued Queued"_s << u"1 2 3"_s
-            << u"Finished Finished Finished"_s;
-    QTest::newRow("too large") << L{ 3 } << 2 << 30 << QString()
+            << L{ 1, 2, 1 } << 2 << 0 << false << QString() << u"Running Queued Queued"_s
+            << u"1 2 3"_s << u"Finished Finished Finished"_s;
+    QTest::newRow("too large") << L{ 3 } << 2 << 30 << false << QString()
                                << u"refused: The job asks for 3 cores"_s << QString() << QString();
+    QTest::newRow("same output") << L{ 1, 1 } << 2 << 30 << true << QString()
+                                 << u"Running refused: Job 1"_s << u"1"_s << u"Finished"_s;
     QTest::newRow("moved to the front")
-            << L{ 1, 1, 1 } << 1 << 30 << u"front 3"_s << u"Running Queued Queued"_s << u"1 3 2"_s
-            << u"Finished Finished Finished"_s;
-    QTest::newRow("stopped while queued") << L{ 1, 1 } << 1 << 30 << u"stop 2"_s
+            << L{ 1, 1, 1 } << 1 << 30 << false << u"front 3"_s << u"Running Queued Queued"_s
+            << u"1 3 2"_s << u"Finished Finished Finished"_s;
+    QTest::newRow("stopped while queued") << L{ 1, 1 } << 1 << 30 << false << u"stop 2"_s
                                           << u"Running Queued"_s << u"1"_s << u"Finished Stopped"_s;
     QTest::newRow("deck gone while queued")
-            << L{ 1, 1, 1 } << 1 << 30 << u"gone 2"_s << u"Running Queued Queued"_s << u"1 3"_s
-            << u"Finished Failed Finished"_s;
+            << L{ 1, 1, 1 } << 1 << 30 << false << u"gone 2"_s << u"Running Queued Queued"_s
+            << u"1 3"_s << u"Finished Failed Finished"_s;
     QTest::newRow("restart with queued and running jobs")
-            << L{ 1, 1, 1 } << 1 << 30 << u"restart"_s << u"Running Queued Queued"_s << u"1 2 3"_s
-            << u"Finished Finished Finished"_s;
+            << L{ 1, 1, 1 } << 1 << 30 << false << u"restart"_s << u"Running Queued Queued"_s
+            << u"1 2 3"_s << u"Finished Finished Finished"_s;
 }
 
 void TestJob::queue()
@@ -510,6 +513,7 @@ void TestJob::queue()
     QFETCH(QList<int>, cores);
     QFETCH(int, limit);
     QFETCH(int, backfillMinutes);
+    QFETCH(bool, oneDeck);
     QFETCH(QString, action);
     QFETCH(QString, atStart);
     QFETCH(QString, order);
@@ -532,7 +536,7 @@ void TestJob::queue()
     auto jobs = make();
     for (int n = 1; n <= cores.size(); ++n) {
         Job job;
-        job.plan = plan(u"moltra"_s, u"mgo%1.d12"_s.arg(n)).plan;
+        job.plan = plan(u"moltra"_s, u"mgo%1.d12"_s.arg(oneDeck ? 1 : n)).plan;
         job.deck = job.plan.deck;
         job.workDir = job.plan.workDir;
         job.cores = cores.at(n - 1);
