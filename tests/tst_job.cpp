@@ -37,6 +37,7 @@ private Q_SLOTS:
     void destructionEndsTheWholeGroup();
     void queue_data();
     void queue();
+    void clusterTakesAtMostMaxSubmitted();
     void plans_data();
     void plans();
     void shellWords_data();
@@ -575,6 +576,42 @@ void TestJob::queue()
     QCOMPARE(ran.join(u' '), order);
     // Each job that began ran its program once.
     QCOMPARE(readFile(m_dir + u"/moltra.log"_s).count("deck mgo"), qsizetype(ran.size()));
+}
+
+void TestJob::clusterTakesAtMostMaxSubmitted()
+{
+    standIn(u"moltra"_s, "sleep 0.5\n");
+    JobManager jobs(m_dir + u"/data/jobs.sqlite"_s);
+    ClusterProfile profile;
+    profile.name = u"fake"_s;
+    profile.host = u"cluster"_s;
+    profile.remoteDir = u"jobs"_s;
+    profile.packageDir = m_dir + u"/package"_s;
+    profile.pollSeconds = 1;
+    SshConfig ssh;
+    ssh.ssh = m_dir + u"/bin/ssh"_s;
+    ssh.controlDir = m_dir;
+    writeFile(m_dir + u"/fake/run"_s, "");
+    jobs.setLimits(u"fake"_s, { 0, 1, 30 });
+    jobs.setBackend(u"fake"_s, new ClusterBackend(profile, ssh));
+    QList<qint64> ids;
+    for (const QString &deck : { u"a.d12"_s, u"b.d12"_s }) {
+        Job job;
+        job.plan = plan(u"moltra"_s, deck).plan;
+        job.deck = job.plan.deck;
+        job.workDir = job.plan.workDir;
+        job.where = u"fake"_s;
+        QString error;
+        ids << jobs.start(job, &error);
+        QVERIFY2(ids.last(), qPrintable(error));
+    }
+    // The second waits in the launcher until the first has left the batch system.
+    QCOMPARE(jobs.find(ids.at(0))->state, Jobs::State::Submitted);
+    QVERIFY(jobs.find(ids.at(1))->waits());
+    QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs.find(ids.at(1))->state), 30000);
+    QCOMPARE(jobs.find(ids.at(0))->state, Jobs::State::Finished);
+    QCOMPARE(jobs.find(ids.at(1))->state, Jobs::State::Finished);
+    QCOMPARE(readFile(m_dir + u"/fake/sbatch.log"_s).count('\n'), 2);
 }
 
 void TestJob::plans_data()
