@@ -3,6 +3,7 @@
 
 #include "job/jobmanager.h"
 #include "job/localbackend.h"
+#include "mainwindow/jobstab.h"
 #include "mainwindow/keyboard.h"
 #include "mainwindow/notifier.h"
 #include "mainwindow/outputview.h"
@@ -65,6 +66,9 @@ MainWindow::~MainWindow()
 {
     // Its steps end before their job folder goes, without telling a window that is going.
     m_jobs->disconnect(this);
+    // The Jobs tab's rows read the manager's jobs until the table goes with the widgets.
+    ui->tableViewJobs->setModel(nullptr);
+    delete m_jobs_tab;
     delete m_jobs;
     delete ui;
     delete m_settings;
