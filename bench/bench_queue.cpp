@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
@@ -28,6 +29,17 @@ struct Run
     QList<double> gaps;
     double minutes = 0;
 };
+
+// A job of the stand-in on a deck of its own.
+Job deckJob(const PackageConfig &config, const QString &deck)
+{
+    Job job;
+    job.deck = writeFile(deck, "deck\n");
+    job.workDir = QFileInfo(deck).path();
+    job.program = QStringLiteral("moltra");
+    job.plan = JobPlanner::plan(config, job.program, job.deck, job.workDir, 1).plan;
+    return job;
+}
 
 // Starts every job at once and waits for the last end.
 Run runQueue(const QString &dir, int count, int cores)
@@ -57,13 +69,8 @@ Run runQueue(const QString &dir, int count, int cores)
     });
     clock.start();
     for (int n = 0; n < count; ++n) {
-        Job job;
-        job.deck = writeFile(dir + QStringLiteral("/work/q%1.d12").arg(n), "deck\n");
-        job.workDir = dir + QStringLiteral("/work");
-        job.program = QStringLiteral("moltra");
-        job.plan = JobPlanner::plan(config, job.program, job.deck, job.workDir, 1).plan;
         QString error;
-        if (!jobs.start(job, &error))
+        if (!jobs.start(deckJob(config, dir + QStringLiteral("/work/q%1.d12").arg(n)), &error))
             std::printf("refused: %s\n", qPrintable(error));
     }
     if (!QTest::qWaitFor([&] { return ended == count; }, 600000))
@@ -111,13 +118,8 @@ int main(int argc, char *argv[])
     PackageConfig config;
     config.packageDir = dir + QStringLiteral("/package");
     for (int n = 0; n < 7; ++n) {
-        Job job;
-        job.deck = writeFile(dir + QStringLiteral("/eight/e%1.d12").arg(n), "deck\n");
-        job.workDir = dir + QStringLiteral("/eight");
-        job.program = QStringLiteral("moltra");
-        job.plan = JobPlanner::plan(config, job.program, job.deck, job.workDir, 1).plan;
         QString error;
-        jobs->start(job, &error);
+        jobs->start(deckJob(config, dir + QStringLiteral("/eight/e%1.d12").arg(n)), &error);
     }
     window.openFile(writeFile(dir + QStringLiteral("/eight/followed.d12"), "deck\n"));
     window.findChild<QToolButton *>(QStringLiteral("toolButtonStart"))->click();

@@ -51,6 +51,8 @@ private:
     // Starts the job here or on the stand-in cluster and waits for its end; gives its id, or
     // 0 with the refusal in *said.
     qint64 run(JobManager &jobs, const QString &where, Job job, bool stop, QString *said);
+    // The stand-in cluster of that name, which runs each submitted script here.
+    ClusterBackend *fakeClusterBackend(const QString &where);
 
     IsolatedEnvironment m_env;
     QString m_dir;
@@ -84,23 +86,28 @@ PlannedJob TestJob::plan(const QString &program, const QString &deck, int cores)
     return JobPlanner::plan(package(), program, path, m_dir + u"/work"_s, cores);
 }
 
+ClusterBackend *TestJob::fakeClusterBackend(const QString &where)
+{
+    ClusterProfile profile;
+    profile.name = where;
+    profile.host = u"cluster"_s;
+    profile.remoteDir = u"jobs"_s;
+    profile.packageDir = m_dir + u"/package"_s;
+    profile.pollSeconds = 1;
+    SshConfig ssh;
+    ssh.ssh = m_dir + u"/bin/ssh"_s;
+    ssh.controlDir = m_dir;
+    writeFile(m_dir + u"/fake/run"_s, "");
+    return new ClusterBackend(profile, ssh);
+}
+
 qint64 TestJob::run(JobManager &jobs, const QString &where, Job job, bool stop, QString *said)
 {
     job.where = where;
     job.workDir = job.plan.workDir;
     job.deck = job.plan.deck;
     if (where != Jobs::thisComputer()) {
-        ClusterProfile profile;
-        profile.name = where;
-        profile.host = u"cluster"_s;
-        profile.remoteDir = u"jobs"_s;
-        profile.packageDir = m_dir + u"/package"_s;
-        profile.pollSeconds = 1;
-        SshConfig ssh;
-        ssh.ssh = m_dir + u"/bin/ssh"_s;
-        ssh.controlDir = m_dir;
-        writeFile(m_dir + u"/fake/run"_s, "");
-        jobs.setBackend(where, new ClusterBackend(profile, ssh));
+        jobs.setBackend(where, fakeClusterBackend(where));
     }
     QSignalSpy ended(&jobs, &JobManager::jobEnded);
     const qint64 id = jobs.start(job, said);
@@ -582,18 +589,8 @@ void TestJob::clusterTakesAtMostMaxSubmitted()
 {
     standIn(u"moltra"_s, "sleep 0.5\n");
     JobManager jobs(m_dir + u"/data/jobs.sqlite"_s);
-    ClusterProfile profile;
-    profile.name = u"fake"_s;
-    profile.host = u"cluster"_s;
-    profile.remoteDir = u"jobs"_s;
-    profile.packageDir = m_dir + u"/package"_s;
-    profile.pollSeconds = 1;
-    SshConfig ssh;
-    ssh.ssh = m_dir + u"/bin/ssh"_s;
-    ssh.controlDir = m_dir;
-    writeFile(m_dir + u"/fake/run"_s, "");
     jobs.setLimits(u"fake"_s, { 0, 1, 30 });
-    jobs.setBackend(u"fake"_s, new ClusterBackend(profile, ssh));
+    jobs.setBackend(u"fake"_s, fakeClusterBackend(u"fake"_s));
     QList<qint64> ids;
     for (const QString &deck : { u"a.d12"_s, u"b.d12"_s }) {
         Job job;
