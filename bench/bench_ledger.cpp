@@ -9,6 +9,7 @@
 #include "job/jobledger.h"
 #include "job/jobmanager.h"
 #include "job/jobplanner.h"
+#include "launcher/launcher.h"
 #include "mainwindow/jobstab.h"
 #include "testsupport.h"
 
@@ -90,7 +91,9 @@ int main(int argc, char *argv[])
 
     QElapsedTimer clock;
     clock.start();
-    JobManager jobs(ledgerPath);
+    // The launcher as the window has it: its settings, its jobs and their backends.
+    Launcher launcher(dir);
+    JobManager &jobs = *launcher.jobs();
     const double loaded = msSince(clock);
     if (!jobs.ledgerProblem().isEmpty())
         std::printf("ledger: %s\n", qPrintable(jobs.ledgerProblem()));
@@ -102,7 +105,7 @@ int main(int argc, char *argv[])
         std::printf("the table was not shown\n");
     QLineEdit filter;
     QLabel counts;
-    JobsTab tab(&view, &filter, &counts, &jobs);
+    JobsTab tab(&view, &filter, &counts, &launcher);
     clock.restart();
     tab.fill();
     view.repaint();

@@ -28,7 +28,9 @@ int main(int argc, char *argv[])
         qWarning("%s", qPrintable(error));
     int exitCode = 0;
     {
-        MainWindow window;
+        // The launcher outlives its window: its jobs end after the window is gone.
+        Launcher launcher;
+        MainWindow window(&launcher);
         QObject::connect(&instance, &SingleInstance::filesReceived, &window,
                          &MainWindow::takeFiles);
         window.show();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/jobstab.h"
 
+#include "launcher/launcher.h"
+
 #include "job/jobmanager.h"
 #include "mainwindow/jobsmodel.h"
 
@@ -13,16 +15,19 @@
 #include <QLocale>
 #include <QMenu>
 #include <QSortFilterProxyModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QUrl>
 
-JobsTab::JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, JobManager *jobs,
+JobsTab::JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, Launcher *launcher,
                  QObject *parent)
     : QObject(parent)
     , m_view(view)
     , m_filter(filter)
-    , m_jobs(jobs)
+    , m_launcher(launcher)
+    , m_jobs(launcher->jobs())
 {
+    JobManager *jobs = m_jobs;
     const auto count = [counts, jobs] { counts->setText(countsText(jobs->jobs())); };
     connect(jobs, &JobManager::jobAdded, counts, count);
     connect(jobs, &JobManager::jobStateChanged, counts, count);
@@ -34,8 +39,17 @@ JobsTab::JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, JobManager
     m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // Enter, and a double click where the desktop activates items so.
     connect(m_view, &QTableView::activated, this,
-            [this](const QModelIndex &index) { Q_EMIT loadRequested(jobAt(index.row())); });
+            [this](const QModelIndex &index) { m_launcher->loadJob(jobAt(index.row())); });
     connect(m_view, &QTableView::customContextMenuRequested, this, &JobsTab::showMenu);
+    // Filled once its page of the window's tabs is first chosen.
+    for (QWidget *page = m_view; page; page = page->parentWidget()) {
+        if (auto *tabs = qobject_cast<QTabWidget *>(page)) {
+            connect(tabs, &QTabWidget::currentChanged, this, [this, tabs] {
+                if (tabs->currentWidget()->isAncestorOf(m_view))
+                    fill();
+            });
+        }
+    }
 }
 
 void JobsTab::fill()
@@ -146,10 +160,10 @@ void JobsTab::showMenu(const QPoint &position)
         menu.addSeparator();
     }
     menu.addAction(tr("Run again"), this, [this, ended] {
-            Q_EMIT runAgainRequested(ended);
+            m_launcher->runAgain(ended);
         })->setEnabled(!ended.isEmpty());
     menu.addAction(tr("Stop"), this, [this, active] {
-            Q_EMIT stopRequested(active);
+            m_launcher->stopJobs(active);
         })->setEnabled(!active.isEmpty());
     if (!waiting.isEmpty()) {
         menu.addAction(tr("Move to the front of the queue"), this, [this, waiting] {

@@ -7,6 +7,7 @@
 #include <QObject>
 
 class JobManager;
+class Launcher;
 class JobsModel;
 class QLabel;
 class QLineEdit;
@@ -16,16 +17,16 @@ class QTableView;
 
 // The Jobs tab: every job, newest first, found by a filter, with what can be done with the
 // selected ones; and the count of jobs not ended, at the top of the window. Loading a job's
-// deck and starting jobs are the window's; the rest is done here.
+// deck, starting and stopping jobs are the launcher's; the rest is done here.
 class JobsTab : public QObject
 {
     Q_OBJECT
 
 public:
-    JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, JobManager *jobs,
+    JobsTab(QTableView *view, QLineEdit *filter, QLabel *counts, Launcher *launcher,
             QObject *parent = nullptr);
 
-    // Fills the rows; the first time it is shown is enough.
+    // Fills the rows; the first time its tab is chosen is enough, and does.
     void fill();
     // The job of the row in the view, or 0.
     qint64 jobAt(int row) const;
@@ -33,9 +34,6 @@ public:
     static QString countsText(const QList<Job> &jobs);
 
 Q_SIGNALS:
-    void loadRequested(qint64 id);
-    void runAgainRequested(const QList<qint64> &ids);
-    void stopRequested(const QList<qint64> &ids);
     void failed(const QString &message);
 
 private:
@@ -46,6 +44,7 @@ private:
 
     QTableView *m_view;
     QLineEdit *m_filter;
+    Launcher *m_launcher;
     JobManager *m_jobs;
     JobsModel *m_model = nullptr;
     QSortFilterProxyModel *m_sorted = nullptr;

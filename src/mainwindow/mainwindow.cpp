@@ -2,31 +2,28 @@
 #include "mainwindow/mainwindow.h"
 
 #include "job/jobmanager.h"
-#include "job/localbackend.h"
+#include "job/programcatalog.h"
+#include "mainwindow/inputtab.h"
 #include "mainwindow/jobstab.h"
 #include "mainwindow/keyboard.h"
 #include "mainwindow/notifier.h"
 #include "mainwindow/outputview.h"
 #include "mainwindow/recentfiles.h"
 #include "mainwindow/runcontrols.h"
-#include "mainwindow/runon.h"
-#include "mainwindow/texteditor.h"
+#include "mainwindow/uploadprogress.h"
+#include "mainwindow/windowquestions.h"
 #include "settings/dialogsettings.h"
 #include "settings/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
-#include <QCoreApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QGuiApplication>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
+#include <QMimeData>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
 
 // The resources live in this static library, whose registration code the linker would drop.
 static void registerResources()
@@ -39,39 +36,64 @@ static void registerResources()
 }
 
 MainWindow::MainWindow(QWidget *parent)
+    : MainWindow(nullptr, parent)
+{ }
+
+MainWindow::MainWindow(Launcher *launcher, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , m_uploader(new Uploader(this))
+    , m_launcher(launcher ? launcher : new Launcher(QString(), this))
 {
     registerResources();
     ui->setupUi(this);
-    m_settings = new QSettings(SettingsKeys::Organization, SettingsKeys::Application);
-    SettingsKeys::seedExecutableNames(*m_settings);
-    m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, this);
+    m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, m_launcher, this);
     m_notifier = new Notifier(QDBusConnection::sessionBus(), this);
-    m_deck_watcher = new QFileSystemWatcher(this);
-    setUpJobs();
+    new WindowQuestions(this, m_launcher);
+    m_jobs_tab = new JobsTab(ui->tableViewJobs, ui->lineEditJobsFilter, ui->labelJobCounts,
+                             m_launcher, this);
+    m_input = new InputTab(ui, m_launcher, this);
+    new RunControls(ui, m_launcher, this);
+    m_recent_files = new RecentFiles(ui->toolButtonChoose, m_launcher->settings());
+    m_keyboard = new Keyboard(this, ui, m_output->tab(), m_output->findBar());
+    connectLauncher();
     connectControls();
-    setUpControls();
-    setUpKeyboard();
-    m_recent_files = new RecentFiles(ui->toolButtonChoose, m_settings);
-    connect(m_recent_files, &RecentFiles::chosen, this, &MainWindow::openFile);
-    m_run_controls = new RunControls(ui, this);
-    restoreGeometry(m_settings->value(SettingsKeys::WindowGeometry).toByteArray());
-    importCommandLineJob();
-    setUpTimer();
+    restoreGeometry(m_launcher->settings()->value(SettingsKeys::WindowGeometry).toByteArray());
+    m_launcher->openArguments(QCoreApplication::arguments().mid(1), m_input->choice());
 }
 
 MainWindow::~MainWindow()
 {
-    // Its steps end before their job folder goes, without telling a window that is going.
-    m_jobs->disconnect(this);
+    m_launcher->disconnect(this);
     // The Jobs tab's rows read the manager's jobs until the table goes with the widgets.
     ui->tableViewJobs->setModel(nullptr);
     delete m_jobs_tab;
-    delete m_jobs;
+    if (m_launcher->parent() == this)
+        delete m_launcher;
     delete ui;
-    delete m_settings;
+}
+
+void MainWindow::connectLauncher()
+{
+    Launcher *l = m_launcher;
+    connect(l, &Launcher::fileOpened, m_recent_files, &RecentFiles::remember);
+    connect(l, &Launcher::failed, this, &MainWindow::critical);
+    connect(m_input, &InputTab::failed, this, [this](const QString &text) { critical(text); });
+    connect(l, &Launcher::informed, this,
+            [this](const QString &text) { QMessageBox::information(this, windowTitle(), text); });
+    connect(l, &Launcher::closeReady, this, &MainWindow::close);
+    connect(l, &Launcher::batchStarted, m_notifier, &Notifier::addBatch);
+    // A long run may have been left in the background.
+    connect(l->jobs(), &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
+        if (const Job *job = m_launcher->jobs()->find(id))
+            m_notifier->ended(*job, outcome, isActiveWindow());
+    });
+    connect(m_notifier, &Notifier::unavailable, this, [this] { QApplication::alert(this); });
+    connect(m_notifier, &Notifier::activated, this, [this](qint64 id) {
+        takeFiles({});
+        m_launcher->loadJob(id);
+    });
+    connect(m_jobs_tab, &JobsTab::failed, this, [this](const QString &text) { critical(text); });
+    connect(l, &Launcher::uploadEnded, this, &MainWindow::uploadOutputReply);
 }
 
 void MainWindow::connectControls()
@@ -81,84 +103,34 @@ void MainWindow::connectControls()
     connect(ui->toolButtonSettings, &QToolButton::clicked, this, &MainWindow::changeSettings);
     connect(ui->toolButtonStart, &QToolButton::clicked, this, &MainWindow::startJob);
     connect(ui->toolButtonOpenWorkdir, &QToolButton::clicked, this, &MainWindow::openWorkdir);
-    connect(ui->toolButtonOpenInEditor, &QToolButton::clicked, this, [this] {
-        TextEditor::open(m_loaded.deck(), this,
-                         [this, deck = m_loaded.deck()](const QString &error) {
-                             if (!error.isEmpty())
-                                 critical(tr("Cannot open %1 in an editor: %2.").arg(deck, error));
-                         });
-    });
-    // A deck saved by an editor is shown anew; editors that save by renaming drop the watch.
-    connect(m_deck_watcher, &QFileSystemWatcher::fileChanged, this, [this] {
-        reloadDeck();
-        m_deck_watcher->addPath(m_loaded.deck());
-    });
     connect(ui->toolButtonUpload, &QToolButton::clicked, this, &MainWindow::uploadOutput);
-    connect(m_jobs, &JobManager::stepStarted, this, [this](qint64 id) {
-        if (id == m_current)
-            m_output->restart();
-    });
-    // Start stays disabled until the stopped job has ended.
-    connect(m_jobs, &JobManager::jobStateChanged, this, [this](qint64 id, Jobs::State state) {
-        if (id != m_current || state != Jobs::State::Stopping)
-            return;
-        m_run_controls->showStopping();
-        const Job *job = m_jobs->find(id);
-        const QString program = job->stepProgram.isEmpty() ? job->program : job->stepProgram;
-        setStatus(QStringLiteral("Stopping %1...").arg(program));
-    });
-    connect(m_jobs, &JobManager::jobEnded, this, [this](qint64 id, const JobOutcome &outcome) {
-        const Job *job = m_jobs->find(id);
-        // A long run may have been left in the background.
-        if (job)
-            m_notifier->ended(*job, outcome, isActiveWindow());
-        if (m_close_when_stopped
-            && !std::any_of(m_jobs->jobs().cbegin(), m_jobs->jobs().cend(),
-                            [this](const Job &job) { return m_jobs->local()->runs(job.id); })) {
-            close();
-            return;
-        }
-        if (id == m_current)
-            jobEnded(outcome);
-        // A job the window let go of still says how it ended.
-        else if (job)
-            setStatus(tr("%1 on %2: %3")
-                              .arg(QFileInfo(job->deck).fileName(), placeName(job->where),
-                                   Jobs::endText(
-                                           outcome,
-                                           Jobs::durationText(job->started.secsTo(job->ended)))));
-    });
-    connect(m_uploader, &Uploader::finished, this, &MainWindow::uploadOutputReply);
-    connect(m_notifier, &Notifier::unavailable, this, [this] { QApplication::alert(this); });
-    connect(m_notifier, &Notifier::activated, this, [this](qint64 id) {
-        takeFiles({});
-        loadJob(id);
-    });
-}
-
-void MainWindow::setUpControls()
-{
-    ui->spinBoxProcs->setEnabled(false);
-    ui->toolButtonStart->setEnabled(false);
-    ui->toolButtonOpenWorkdir->setEnabled(false);
-    ui->toolButtonOpenInEditor->setEnabled(false);
-    ui->toolButtonUpload->setEnabled(false);
+    connect(m_recent_files, &RecentFiles::chosen, this, &MainWindow::openFile);
     // A file dropped anywhere on the window opens, instead of its name going into a field.
     setAcceptDrops(true);
-    for (QLineEdit *edit : findChildren<QLineEdit *>())
+    for (QWidget *edit : findChildren<QLineEdit *>())
         edit->setAcceptDrops(false);
-    for (QPlainTextEdit *edit : findChildren<QPlainTextEdit *>())
+    for (QWidget *edit : findChildren<QPlainTextEdit *>())
         edit->setAcceptDrops(false);
 }
 
-bool MainWindow::focusNextPrevChild(bool next)
+void MainWindow::openFile(const QString &l_path)
 {
-    return m_keyboard->focusNext(next) || QMainWindow::focusNextPrevChild(next);
+    m_launcher->open(l_path);
 }
 
-void MainWindow::setUpKeyboard()
+void MainWindow::openFiles(const QStringList &l_paths)
 {
-    m_keyboard = new Keyboard(this, ui, m_output->tab(), m_output->findBar());
+    m_launcher->openMany(l_paths, m_input->choice());
+}
+
+void MainWindow::importJobFile(const QString &l_path)
+{
+    m_launcher->importJobFile(l_path);
+}
+
+void MainWindow::setUploadUrl(const QUrl &l_url)
+{
+    m_launcher->uploader()->setUrl(l_url);
 }
 
 void MainWindow::takeFiles(const QStringList &l_files)
@@ -168,26 +140,6 @@ void MainWindow::takeFiles(const QStringList &l_files)
     activateWindow();
     if (!l_files.isEmpty())
         openFiles(l_files);
-}
-
-void MainWindow::importCommandLineJob()
-{
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 2)
-        return;
-    if (arguments.size() > 2)
-        return openFiles(arguments.mid(1));
-    // A deck opened from the desktop loads as if chosen; anything else is a portal job file.
-    if (ProgramCatalog::namesForDeck(QFileInfo(arguments.at(1)).suffix()).isEmpty())
-        importJobFile(arguments.at(1));
-    else
-        openFile(arguments.at(1));
-}
-
-void MainWindow::setUpTimer()
-{
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &MainWindow::updateProgress);
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -202,7 +154,7 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::afterWindowShown()
 {
-    if (!SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir).isEmpty())
+    if (!SettingsKeys::stringValue(*m_launcher->settings(), SettingsKeys::MoltraDir).isEmpty())
         return;
     const auto answer = QMessageBox::warning(
             this, windowTitle(), tr("Do you want to configure MOLTRA installation directory now?"),
@@ -211,33 +163,104 @@ void MainWindow::afterWindowShown()
         changeSettings();
 }
 
-void MainWindow::changeSettings()
+void MainWindow::changeProgram(const QString &l_program)
 {
-    DialogSettings dialog(this, m_settings);
-    dialog.setDirectory(SettingsKeys::stringValue(*m_settings, SettingsKeys::MoltraDir));
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    m_settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
-    dialog.storeLauncherSettings();
-    dialog.storeClusters();
-    m_run_on->apply();
+    const Program *program = ProgramCatalog::find(l_program);
+    ui->spinBoxProcs->setEnabled(program && program->parallel);
 }
 
-QUrl MainWindow::workdirUrl() const
+void MainWindow::changeSettings()
 {
-    return QUrl::fromLocalFile(m_loaded.workDir());
+    QSettings *settings = m_launcher->settings();
+    DialogSettings dialog(this, settings);
+    dialog.setDirectory(SettingsKeys::stringValue(*settings, SettingsKeys::MoltraDir));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    settings->setValue(SettingsKeys::MoltraDir, dialog.directory());
+    dialog.storeLauncherSettings();
+    dialog.storeClusters();
+    m_launcher->applySettings();
+}
+
+void MainWindow::chooseFile()
+{
+    QSettings *settings = m_launcher->settings();
+    const QStringList paths = QFileDialog::getOpenFileNames(
+            this, tr("Choose MOLTRA input file..."),
+            SettingsKeys::stringValue(*settings, SettingsKeys::LastFolder),
+            tr("All supported files (*.d12 *.d3 *.farbojob);;MOLTRA Input Files (*.d12);;EVALIX "
+               "Input Files (*.d3);;Farbojob Input Files (*.farbojob);;All Files (*)"));
+    if (paths.isEmpty())
+        return;
+    settings->setValue(SettingsKeys::LastFolder, QFileInfo(paths.first()).path());
+    openFiles(paths);
 }
 
 void MainWindow::openWorkdir()
 {
-    if (!QDesktopServices::openUrl(workdirUrl()))
-        critical(QStringLiteral("Unable to open the folder %1").arg(workdirUrl().toLocalFile()));
+    const QUrl folder = QUrl::fromLocalFile(m_launcher->loaded().workDir());
+    if (!QDesktopServices::openUrl(folder))
+        critical(QStringLiteral("Unable to open the folder %1").arg(folder.toLocalFile()));
 }
 
-void MainWindow::setStatus(const QString &l_text)
+void MainWindow::startJob()
 {
-    ui->labelStatus->setText(l_text);
-    ui->labelStatus->setToolTip(l_text);
+    m_launcher->startOrStop(m_input->choice());
+}
+
+void MainWindow::stopJob()
+{
+    m_launcher->stop();
+}
+
+void MainWindow::updateProgress()
+{
+    m_output->poll();
+}
+
+void MainWindow::uploadOutput()
+{
+    if (m_launcher->uploader()->isBusy())
+        return;
+    (new UploadProgress(m_launcher->uploader(), this))->show();
+    m_launcher->upload();
+}
+
+void MainWindow::uploadOutputReply(const Uploader::Outcome &)
+{
+    for (UploadProgress *progress : findChildren<UploadProgress *>())
+        progress->dismiss();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const Launcher::Closing closing = m_launcher->close();
+    if (closing != Launcher::Closing::No)
+        m_launcher->settings()->setValue(SettingsKeys::WindowGeometry, saveGeometry());
+    event->setAccepted(closing == Launcher::Closing::Now);
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    return m_keyboard->focusNext(next) || QMainWindow::focusNextPrevChild(next);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!Launcher::droppedFiles(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QStringList paths = Launcher::droppedFiles(event->mimeData()->urls());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: a message about the files must not hold up the drag's
+    // source.
+    QMetaObject::invokeMethod(
+            this, [this, paths] { openFiles(paths); }, Qt::QueuedConnection);
 }
 
 void MainWindow::critical(const QString &l_text, const QString &l_details)

@@ -7,9 +7,11 @@
 #include <QObject>
 
 class FindBar;
+class Launcher;
 class OutputPane;
 class QPlainTextEdit;
 class QTabWidget;
+class QTimer;
 
 // The Output tab: there while the loaded deck has output to show, following a running job's
 // output file, searched by its find bar. It never shows another job's output.
@@ -21,8 +23,9 @@ public:
     // Of an earlier output shown when its deck is loaded, at most this much, from its end.
     static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
 
-    // Takes the tab at index 1 of the tabs, which holds the pane, out until there is output.
-    OutputView(QTabWidget *tabs, QPlainTextEdit *pane, QObject *parent);
+    // Takes the tab at index 1 of the tabs, which holds the pane, out until there is output;
+    // shows what the launcher says of its output.
+    OutputView(QTabWidget *tabs, QPlainTextEdit *pane, Launcher *launcher, QObject *parent);
 
     QWidget *tab() const { return m_tab; }
     FindBar *findBar() const { return m_find_bar; }
@@ -30,13 +33,13 @@ public:
     // The earlier output of a deck, or none: a path that is not a regular file takes the tab
     // away.
     void showEarlier(const QString &output);
-    // A job's output from its beginning, in front.
-    void follow();
+    // A job's output from its beginning, in front, taken in as it grows.
+    void follow(const QString &output);
     // The next file the job writes is new: it is shown afresh.
-    void restart() { m_follower.reset(); }
-    // Takes in what the file gained.
-    void poll(const QString &output);
-    // Puts all that was taken into the pane, its last line in view.
+    void restart(const QString &output);
+    // Takes in what the followed file gained.
+    void poll();
+    // Puts all that was taken into the pane, its last line in view, and stops following.
     void complete(const QString &output);
     void bringToFront();
 
@@ -47,7 +50,9 @@ private:
     QWidget *m_tab;
     OutputPane *m_pane;
     OutputFollower m_follower;
+    QString m_followed;
     FindBar *m_find_bar;
+    QTimer *m_tick;
 };
 
 #endif
