@@ -407,7 +407,6 @@ void Launcher::follow()
     showRun(false);
     Q_EMIT outputFollowed(job->outputFile);
     m_jobs->follow(m_current);
-    setStatus(QString());
     showProgress();
 }
 
@@ -438,10 +437,11 @@ void Launcher::showProgress()
                 (job->state == Jobs::State::Submitted ? tr("Submitted to %1") : tr("Queued on %1"))
                         .arg(placeName(job->where)),
                 job->started);
+    else if (job->step == 0 && job->where != Jobs::thisComputer())
+        setStatus(QStringLiteral("Running on %1").arg(job->where), job->started);
     else if (job->step == 0)
-        setStatus(job->where == Jobs::thisComputer()
-                          ? QStringLiteral("Running, started by an earlier launcher")
-                          : QStringLiteral("Running on %1").arg(job->where),
+        setStatus(job->started < m_began ? QStringLiteral("Running, started by an earlier launcher")
+                                         : QStringLiteral("Running"),
                   job->started);
     else
         setStatus(stepText(*job), job->started);
@@ -464,6 +464,11 @@ QString Launcher::stepText(const Job &job)
 
 void Launcher::setStatus(const QString &text, const QDateTime &since)
 {
+    // A job's every change would say the same again.
+    if (text == m_status && since == m_status_since)
+        return;
+    m_status = text;
+    m_status_since = since;
     Q_EMIT statusChanged(text, since);
 }
 

@@ -185,6 +185,9 @@ private:
     LoadedJob m_loaded;
     QString m_deck_text;
     qint64 m_current = 0;
+    const QDateTime m_began = QDateTime::currentDateTime();
+    QString m_status;
+    QDateTime m_status_since;
     // Closing waits for the jobs it stopped.
     bool m_closing = false;
 };
