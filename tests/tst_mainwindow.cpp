@@ -89,7 +89,12 @@ private:
     {
         return m_window->findChild<T *>(QLatin1String(name));
     }
-    void openDeck() { m_window->openFile(writeFile(m_dir + u"/mgo.d12"_s, "deck\n")); }
+    QString openDeck()
+    {
+        const QString deck = writeFile(m_dir + u"/mgo.d12"_s, "deck\n");
+        m_window->openFile(deck);
+        return deck;
+    }
     QString jobFile(const QString &name, QJsonObject more = {})
     {
         more.insert(u"title"_s, name);
@@ -275,7 +280,7 @@ void TestMainWindow::portalJobRoundTrip()
     for (const QString &url : { u"https://127.0.0.1:1/"_s, server.url() }) {
         m_window->setUploadUrl(QUrl(url));
         m_answerer->act([&](QWidget *box) {
-            QTest::qWait(300);
+            QTest::qWait(1500);
             for (QWidget *widget : QApplication::topLevelWidgets())
                 progressOverBox |= qobject_cast<QProgressDialog *>(widget) && widget->isVisible();
             m_answerer->click(box, u"OK"_s);
@@ -695,16 +700,24 @@ void TestMainWindow::secondStartHandsOver()
     QString error;
     QVERIFY2(first.listen(&error), qPrintable(error));
     connect(&first, &SingleInstance::filesReceived, m_window.get(), &MainWindow::takeFiles);
-    // The later start waits for the answer, so it runs beside this event loop.
-    bool handed = false;
-    std::unique_ptr<QThread> second(QThread::create([&handed, &name, this] {
-        handed = SingleInstance::handOver(name, { m_dir + u"/./si.d12"_s });
-    }));
+    // The later start waits for the answer, so it runs beside this event loop. It has gone by
+    // the time the question about a batch is answered.
+    const auto handOver = [&name](const QStringList &files) {
+        bool handed = false;
+        std::unique_ptr<QThread> second(
+                QThread::create([&] { handed = SingleInstance::handOver(name, files); }));
+        second->start();
+        return QTest::qWaitFor([&second] { return second->isFinished(); }) && handed;
+    };
     writeFile(m_dir + u"/si.d12"_s, "silicon\n");
-    second->start();
-    QTRY_VERIFY(second->isFinished());
-    QVERIFY(handed);
-    QCOMPARE(child<QLineEdit>("lineEditInputFile")->text(), u"si.d12"_s);
+    m_answerer->act([this](QWidget *box) {
+        // Answered once the later start has gone, and its connection with it.
+        QTimer::singleShot(1000, box, [this, box] { m_answerer->click(box, u"Cancel"_s); });
+    });
+    QVERIFY(handOver({ m_dir + u"/si.d12"_s, openDeck() }));
+    QTRY_COMPARE(m_answerer->shown, QStringList{ u"Run 2 decks on this computer, 1 core each?"_s });
+    QVERIFY(handOver({ m_dir + u"/./si.d12"_s }));
+    QTRY_COMPARE(child<QLineEdit>("lineEditInputFile")->text(), u"si.d12"_s);
     // A launcher that crashed left its socket: nobody answers, and the next one takes it.
     const QString stale = m_dir + u"/stale"_s;
     {

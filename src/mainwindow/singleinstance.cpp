@@ -88,7 +88,10 @@ void SingleInstance::receive()
                 if (path.isString())
                     files << path.toString();
             }
-            Q_EMIT filesReceived(files);
+            // Told once the socket's signal is over: what the files bring may ask the user,
+            // and the connection may go while the question is open.
+            QMetaObject::invokeMethod(
+                    this, [this, files] { Q_EMIT filesReceived(files); }, Qt::QueuedConnection);
         });
     }
 }
