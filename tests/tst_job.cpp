@@ -8,6 +8,7 @@
 #include "job/jobscript.h"
 #include "job/localbackend.h"
 #include "job/outputfollower.h"
+#include "job/processgroups.h"
 #include "job/shellwords.h"
 #include "testsupport.h"
 
@@ -340,15 +341,18 @@ void TestJob::endAfterLauncherCrash_data()
     QTest::addColumn<QByteArray>("moltra"); // "$record" is the job's record
     QTest::addColumn<Jobs::State>("state");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("failed with a code")
-            << "sleep 1\nexit 3\n"_ba << Jobs::State::Failed << u"moltra exited with code 3"_s;
-    QTest::newRow("finished") << "sleep 1\n"_ba << Jobs::State::Finished << QString();
+    QTest::addColumn<bool>("gone"); // the script ended before the next launcher started
+    QTest::newRow("failed with a code") << "sleep 1\nexit 3\n"_ba << Jobs::State::Failed
+                                        << u"moltra exited with code 3"_s << false;
+    QTest::newRow("finished") << "sleep 1\n"_ba << Jobs::State::Finished << QString() << false;
+    QTest::newRow("finished while no launcher ran")
+            << ""_ba << Jobs::State::Finished << QString() << true;
     // The job's script is killed in the middle, and its record said no more.
     QTest::newRow("record cut before the end")
             << "sleep 1\nkill -KILL $PPID\n"_ba << Jobs::State::Lost
-            << u"before its record said how"_s;
+            << u"before its record said how"_s << false;
     QTest::newRow("record garbled") << "sleep 1\necho garbage > \"$record\"\nkill -KILL $PPID\n"_ba
-                                    << Jobs::State::Lost << u"record cannot be read"_s;
+                                    << Jobs::State::Lost << u"record cannot be read"_s << false;
 }
 
 void TestJob::endAfterLauncherCrash()
@@ -356,6 +360,7 @@ void TestJob::endAfterLauncherCrash()
     QFETCH(QByteArray, moltra);
     QFETCH(Jobs::State, state);
     QFETCH(QString, reason);
+    QFETCH(bool, gone);
     // A launcher started the job and crashed: the job's script goes on in its group.
     const QString ledgerPath = m_dir + u"/data/jobs.sqlite"_s;
     Job job;
@@ -385,6 +390,8 @@ void TestJob::endAfterLauncherCrash()
         JobLedger ledger(ledgerPath);
         QVERIFY(ledger.update(job));
     }
+    if (gone)
+        QTRY_VERIFY(!ProcessGroups::alive(job.processGroup));
     JobManager jobs(ledgerPath);
     QCOMPARE(jobs.find(job.id)->state, Jobs::State::Running);
     QTRY_VERIFY_WITH_TIMEOUT(!Jobs::isActive(jobs.find(job.id)->state), 10000);

@@ -217,8 +217,18 @@ void JobManager::takeOver(QList<Job> jobs)
             continue;
         // A group of an earlier boot, or none, runs nothing of the job any more.
         if (job.bootId != boot || !ProcessGroups::alive(job.processGroup)) {
+            const QString record
+                    = m_local->runDir(job.id) + QLatin1Char('/') + JobStatus::fileName();
+            // A script that ended while no launcher watched it recorded how: its group is not
+            // looked at, its number may be another's by now.
+            if (!JobStatus::read(record).end.isEmpty()) {
+                Job ended = job;
+                ended.processGroup = 0;
+                m_local->watch(ended);
+                continue;
+            }
             // Its record, or else its output, was last written near its end.
-            QFileInfo sign(m_local->runDir(job.id) + QLatin1Char('/') + JobStatus::fileName());
+            QFileInfo sign(record);
             if (!sign.exists())
                 sign = QFileInfo(job.outputFile);
             const QDateTime last = sign.exists() ? sign.lastModified() : QDateTime();
