@@ -25,6 +25,7 @@ private Q_SLOTS:
     void refusedBeforeCopying_data();
     void refusedBeforeCopying();
     void fetchRetried();
+    void copyHomeResumed();
     void stoppedBeforeSubmitted();
     void usageFromAccounting_data();
     void usageFromAccounting();
@@ -322,6 +323,47 @@ void TestSlurm::fetchRetried()
     QVERIFY(fetched.wait(10000));
     QCOMPARE(fetched.first().at(1).toString(), QString());
     QCOMPARE(readFile(job.outputFile), "the whole output\n"_ba);
+}
+
+void TestSlurm::copyHomeResumed()
+{
+    // 10,000 bytes of output on the cluster; the first 6,000 came while the job was followed.
+    const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
+    const Job job = recordedJob(ledgerPath);
+    QByteArray whole;
+    for (int cycle = 1; whole.size() < 10000; ++cycle)
+        whole += "cycle " + QByteArray::number(cycle) + " energy -275." + QByteArray::number(cycle)
+                + '\n';
+    whole.truncate(10000);
+    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, whole);
+    writeFile(job.outputFile, whole.left(6000));
+    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, record(0, "finished"));
+    // The copy at the end is cut after 5,000 bytes, of which the first 4,096 are the last
+    // bytes here, compared before the rest is taken.
+    answer(u"mode"_s, "cut");
+    JobManager jobs(ledgerPath);
+    jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
+    QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
+    QVERIFY(jobs.find(job.id)->reason.contains(u"not copied back"_s));
+    QCOMPARE(readFile(job.outputFile), whole.left(6904));
+    // Tried again, it goes on from there.
+    answer(u"mode"_s, QByteArray());
+    QSignalSpy fetched(&jobs, &JobManager::jobFetched);
+    jobs.fetch(job.id);
+    QVERIFY(fetched.wait(10000));
+    QCOMPARE(fetched.first().at(1).toString(), QString());
+    QCOMPARE(readFile(job.outputFile), whole);
+    QStringList from;
+    for (const QByteArray &copy : readFile(m_dir + u"/fake/copies.log"_s).split('\n')) {
+        if (copy.endsWith("mgo.out'"))
+            from << QString::fromLatin1(copy.split(' ').value(2));
+    }
+    QCOMPARE(from, (QStringList{ u"+1905"_s, u"+2809"_s }));
+    // An output there that is not the one here comes whole.
+    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, whole.right(7000));
+    jobs.fetch(job.id);
+    QVERIFY(fetched.wait(10000));
+    QCOMPARE(readFile(job.outputFile), whole.right(7000));
 }
 
 void TestSlurm::stoppedBeforeSubmitted()

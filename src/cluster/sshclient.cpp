@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
@@ -12,6 +13,32 @@ namespace {
 constexpr int CopyTimeoutFactor = 10;
 // How long an idle shared connection outlives its last command, in seconds.
 constexpr int MasterPersistSeconds = 600;
+// A copy goes on from the bytes here once this many of their last are found there too.
+constexpr qint64 ResumeOverlap = 4096;
+
+// Appends what came after the overlap to the file, if the overlap is the file's end. False when
+// it is not: the file there is another than the one begun here.
+bool joinTail(const QString &file, const QString &tailFile, qint64 overlap, QString *fault)
+{
+    QFile tail(tailFile);
+    if (!tail.open(QIODevice::ReadOnly))
+        return false;
+    QFile target(file);
+    if (!target.open(QIODevice::ReadWrite)) {
+        *fault = QStringLiteral("%1 cannot be written").arg(file);
+        return false;
+    }
+    if (!target.seek(target.size() - overlap) || target.read(overlap) != tail.read(overlap))
+        return false;
+    while (!tail.atEnd()) {
+        const QByteArray piece = tail.read(1 << 16);
+        if (target.write(piece) != piece.size()) {
+            *fault = QStringLiteral("%1 cannot be written").arg(file);
+            return false;
+        }
+    }
+    return true;
+}
 
 }
 
@@ -239,17 +266,38 @@ void SshClient::upload(const QString &localFile, const QString &remotePath, cons
 
 void SshClient::download(const QString &remotePath, const QString &localFile, const Done &done)
 {
+    // Bytes here already, of a copy cut before or of the output followed while the job ran, do
+    // not cross again. A whole copy is made apart and replaces the local file once it came.
     const QString partial = localFile + QStringLiteral(".part");
+    const QString target
+            = QFileInfo::exists(partial) || !QFileInfo(localFile).isFile() ? partial : localFile;
+    const qint64 have = QFileInfo(target).size();
+    const qint64 overlap = qMin(have, ResumeOverlap);
+    const QString tail = partial + QStringLiteral(".tail");
     command(
-            QStringLiteral("cat -- %1").arg(remotePath), m_config.timeoutMs * CopyTimeoutFactor,
-            [partial](QProcess *process) { process->setStandardOutputFile(partial); },
-            [partial, localFile, done](SshResult result) {
-                if (result.ok()) {
+            QStringLiteral("tail -c +%1 -- %2").arg(have - overlap + 1).arg(remotePath),
+            m_config.timeoutMs * CopyTimeoutFactor,
+            [tail](QProcess *process) { process->setStandardOutputFile(tail); },
+            [this, remotePath, localFile, partial, target, overlap, tail, done](SshResult result) {
+                // What came of a cut copy is kept, for the next try to go on from.
+                QString fault;
+                const bool joined = joinTail(target, tail, overlap, &fault);
+                QFile::remove(tail);
+                if (!fault.isEmpty() && result.fault.isEmpty())
+                    result.fault = fault;
+                if (result.ok() && !joined) {
+                    // The file there is not the one begun here: it comes whole, once.
+                    QFile whole(partial);
+                    if (whole.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                        return download(remotePath, localFile, done);
+                    result.fault = QStringLiteral("%1 cannot be written").arg(partial);
+                }
+                if (!result.ok() && QFileInfo(partial).size() == 0)
+                    QFile::remove(partial);
+                if (result.ok() && target == partial) {
                     QFile::remove(localFile);
                     if (!QFile::rename(partial, localFile))
                         result.fault = QStringLiteral("%1 cannot be written").arg(localFile);
-                } else {
-                    QFile::remove(partial);
                 }
                 done(result);
             });

@@ -61,16 +61,21 @@ void writeFakeCluster(const QString &dir)
     QDir().mkpath(dir + QStringLiteral("/home"));
     QDir().mkpath(dir + QStringLiteral("/fake"));
     // ssh: the master and its check succeed; a command runs in the remote home unless the
-    // "mode" file says to fail, answer nothing, stall, or lose the answer of a submission.
+    // "mode" file says to fail, answer nothing, stall, lose the answer of a submission, or cut
+    // each copy of a file after 5,000 bytes. Copies are logged to copies.log.
     writeScript(dir + QStringLiteral("/bin/ssh"), "#!/bin/bash\nfake=" + fake + "\n" + R"(
 for a in "$@"; do case "$a" in -O|-N) exit 0;; esac; done
 command=${@: -1}
 mode=$(cat "$fake/mode" 2>/dev/null)
+case "$command" in "tail -c "*) echo "$command" >> "$fake/copies.log";; esac
 case "$mode" in
     refused) echo "ssh: connect to host cluster port 22: Connection refused" >&2; exit 255;;
     empty) exit 0;;
     stall) sleep 30; exit 0;;
-    no-fetch) case "$command" in "cat -- "*) echo "cat: Permission denied" >&2; exit 1;; esac;;
+    no-fetch) case "$command" in "cat -- "*|"tail -c "*)
+        echo "cat: Permission denied" >&2; exit 1;; esac;;
+    cut) case "$command" in "tail -c "*)
+        cd "$fake/../home" && bash -c "$command" | head -c 5000; exit 255;; esac;;
 esac
 case "$mode:$command" in slow-submit:*moltra-job.sh*) touch "$fake/submitting"; sleep 1;; esac
 cd "$fake/../home" && PATH="$fake/../slurm:$PATH" bash -c "$command"

@@ -28,11 +28,12 @@ QString writeJobFile(const QString &path, const QJsonObject &fields = {});
 // Stand-ins for ssh and Slurm's commands under dir: bin/ssh runs each command in dir/home with
 // dir/slurm first on the path, unless dir/fake/mode says "refused" (exit 255), "empty" (no
 // answer), "stall", "no-fetch" (no file is read), "slow-submit" (sbatch's command answers after a
-// second) or "lose-submit" (the answer of sbatch's command lost); sbatch submits job 7 and logs to
-// dir/fake/sbatch.log, and where dir/fake/run exists runs its script in a process group of its own;
-// squeue prints dir/fake/squeue, or without it lists job 7 as running while that group lives (it
-// exits with dir/fake/squeue.exit); scontrol prints dir/fake/scontrol; scancel logs to
-// dir/fake/scancel.log and ends the group; dir/package/moltra is the cluster's program.
+// second), "lose-submit" (the answer of sbatch's command lost) or "cut" (a copy of a file cut
+// after 5,000 bytes); the command of each copy is logged to dir/fake/copies.log; sbatch submits job
+// 7 and logs to dir/fake/sbatch.log, and where dir/fake/run exists runs its script in a process
+// group of its own; squeue prints dir/fake/squeue, or without it lists job 7 as running while that
+// group lives (it exits with dir/fake/squeue.exit); scontrol prints dir/fake/scontrol; scancel logs
+// to dir/fake/scancel.log and ends the group; dir/package/moltra is the cluster's program.
 void writeFakeCluster(const QString &dir);
 QByteArray readFile(const QString &path);
 bool processAlive(qint64 pid);
