@@ -68,6 +68,7 @@ private Q_SLOTS:
     void outcomes();
     void programAndCoresRemembered();
     void serialFallbackSaid();
+    void wholeOutputAtTheEnd();
     void questionFollowsTheJob_data();
     void questionFollowsTheJob();
     void closingOverARunningJob_data();
@@ -442,6 +443,17 @@ void TestMainWindow::serialFallbackSaid()
     start(false);
     QTRY_COMPARE(status(), u"Pmoltra is not installed: running moltra on one core, m:ss"_s);
     QTRY_COMPARE(status(), u"Finished in m:ss"_s);
+}
+
+void TestMainWindow::wholeOutputAtTheEnd()
+{
+    // Far more than the pane takes in one slice, written just before the end.
+    standIn("seq -f 'cycle %g energy -275.1' 100000\n");
+    openDeck();
+    start();
+    const QString output = m_dir + u"/mgo.out"_s;
+    QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(),
+             QString::fromUtf8(readFile(output)));
 }
 
 void TestMainWindow::questionFollowsTheJob_data()
