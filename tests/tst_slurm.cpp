@@ -24,8 +24,8 @@ private Q_SLOTS:
     void submittedOnce();
     void refusedBeforeCopying_data();
     void refusedBeforeCopying();
-    void fetchRetried();
-    void copyHomeResumed();
+    void copyHomeRetried_data();
+    void copyHomeRetried();
     void stoppedBeforeSubmitted();
     void usageFromAccounting_data();
     void usageFromAccounting();
@@ -305,60 +305,57 @@ void TestSlurm::refusedBeforeCopying()
     QVERIFY(!QFileInfo::exists(m_dir + u"/fake/sbatch.log"_s));
 }
 
-void TestSlurm::fetchRetried()
+void TestSlurm::copyHomeRetried_data()
 {
+    QTest::addColumn<QString>("mode"); // of the copy at the job's end
+    QTest::addColumn<int>("followed"); // bytes of the output that came while it was followed
+    QTest::addColumn<int>("kept"); // after that copy; -1: no file
+    QTest::addColumn<QStringList>("from"); // where the copies of the output began
+    QTest::newRow("refused: nothing is kept")
+            << u"no-fetch"_s << 0 << -1 << QStringList{ u"+1"_s, u"+1"_s };
+    // Cut after 5,000 bytes, of which the first 4,096 are the last ones here, compared before
+    // the rest is taken.
+    QTest::newRow("cut: the next try goes on")
+            << u"cut"_s << 6000 << 6904 << QStringList{ u"+1905"_s, u"+2809"_s };
+}
+
+void TestSlurm::copyHomeRetried()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, followed);
+    QFETCH(int, kept);
+    QFETCH(QStringList, from);
     const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
     const Job job = recordedJob(ledgerPath);
+    QByteArray whole;
+    for (int cycle = 1; whole.size() < 10000; ++cycle)
+        whole += "cycle " + QByteArray::number(cycle) + " energy -275.1\n";
+    whole.truncate(10000);
+    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, whole);
+    if (followed > 0)
+        writeFile(job.outputFile, whole.left(followed));
     writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, record(0, "finished"));
-    answer(u"mode"_s, "no-fetch");
+    answer(u"mode"_s, mode.toUtf8());
     JobManager jobs(ledgerPath);
     jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
     QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
     QVERIFY(jobs.find(job.id)->reason.contains(u"not copied back"_s));
-    QVERIFY(!QFile::exists(job.outputFile));
+    QCOMPARE(QFile::exists(job.outputFile), kept >= 0);
+    if (kept >= 0)
+        QCOMPARE(readFile(job.outputFile), whole.left(kept));
     // Tried again from the Jobs tab, once the files can be read.
     answer(u"mode"_s, QByteArray());
     QSignalSpy fetched(&jobs, &JobManager::jobFetched);
     jobs.fetch(job.id);
     QVERIFY(fetched.wait(10000));
     QCOMPARE(fetched.first().at(1).toString(), QString());
-    QCOMPARE(readFile(job.outputFile), "the whole output\n"_ba);
-}
-
-void TestSlurm::copyHomeResumed()
-{
-    // 10,000 bytes of output on the cluster; the first 6,000 came while the job was followed.
-    const QString ledgerPath = m_dir + u"/jobs.sqlite"_s;
-    const Job job = recordedJob(ledgerPath);
-    QByteArray whole;
-    for (int cycle = 1; whole.size() < 10000; ++cycle)
-        whole += "cycle " + QByteArray::number(cycle) + " energy -275." + QByteArray::number(cycle)
-                + '\n';
-    whole.truncate(10000);
-    writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, whole);
-    writeFile(job.outputFile, whole.left(6000));
-    writeFile(remoteJobDir(job.id) + u"/moltra.status"_s, record(0, "finished"));
-    // The copy at the end is cut after 5,000 bytes, of which the first 4,096 are the last
-    // bytes here, compared before the rest is taken.
-    answer(u"mode"_s, "cut");
-    JobManager jobs(ledgerPath);
-    jobs.setBackend(u"fake"_s, new ClusterBackend(profile(), ssh()));
-    QTRY_COMPARE_WITH_TIMEOUT(jobs.find(job.id)->state, Jobs::State::Finished, 10000);
-    QVERIFY(jobs.find(job.id)->reason.contains(u"not copied back"_s));
-    QCOMPARE(readFile(job.outputFile), whole.left(6904));
-    // Tried again, it goes on from there.
-    answer(u"mode"_s, QByteArray());
-    QSignalSpy fetched(&jobs, &JobManager::jobFetched);
-    jobs.fetch(job.id);
-    QVERIFY(fetched.wait(10000));
-    QCOMPARE(fetched.first().at(1).toString(), QString());
     QCOMPARE(readFile(job.outputFile), whole);
-    QStringList from;
+    QStringList began;
     for (const QByteArray &copy : readFile(m_dir + u"/fake/copies.log"_s).split('\n')) {
         if (copy.endsWith("mgo.out'"))
-            from << QString::fromLatin1(copy.split(' ').value(2));
+            began << QString::fromLatin1(copy.split(' ').value(2));
     }
-    QCOMPARE(from, (QStringList{ u"+1905"_s, u"+2809"_s }));
+    QCOMPARE(began, from);
     // An output there that is not the one here comes whole.
     writeFile(remoteJobDir(job.id) + u"/mgo.out"_s, whole.right(7000));
     jobs.fetch(job.id);
