@@ -7,7 +7,6 @@
 #include "job/jobplanner.h"
 #include "job/jobscript.h"
 #include "job/localbackend.h"
-#include "job/outputfollower.h"
 #include "job/processgroups.h"
 #include "job/shellwords.h"
 #include "testsupport.h"
@@ -27,8 +26,6 @@ class TestJob : public QObject
 
 private Q_SLOTS:
     void init();
-    void followerShowsWhatAWholeFileReadShows_data();
-    void followerShowsWhatAWholeFileReadShows();
     void behaviour_data();
     void behaviour();
     void endAfterLauncherCrash_data();
@@ -124,58 +121,6 @@ qint64 TestJob::run(JobManager &jobs, const QString &where, Job job, bool stop, 
     const auto outcome = ended.value(0).value(1).value<JobOutcome>();
     *said = outcome.reason + u'|' + outcome.message;
     return id;
-}
-
-void TestJob::followerShowsWhatAWholeFileReadShows_data()
-{
-    // Each piece is appended; a piece starting with "=" replaces the file, one with "~"
-    // rewrites it in place, one with ">" goes to another file.
-    QTest::addColumn<QList<QByteArray>>("pieces");
-    QTest::newRow("UTF-8 split") << QList<QByteArray>{ "caf\xc3", "\xa9\n\xe2", "\x82", "\xac" };
-    QTest::newRow("CR LF split") << QList<QByteArray>{ "line\r", "\nnext\r\n", "a\rb" };
-    QTest::newRow("rewritten") << QList<QByteArray>{ "first run\n", "~new\n", "~longer run\n" };
-    QTest::newRow("replaced") << QList<QByteArray>{ "first\n", "=a new file, longer\n" };
-    QTest::newRow("other file") << QList<QByteArray>{ "step 1\n", ">step 1\nstep 2\n" };
-    // Bytes drawn from a small alphabet rich in sequence starts, continuations and CRs.
-    const QByteArray alphabet("a\n\r\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xff\x80 \0", 16);
-    QRandomGenerator random(20261206);
-    for (int row = 0; row < 300; ++row) {
-        QList<QByteArray> pieces(12);
-        for (QByteArray &piece : pieces) {
-            for (int i = random.bounded(0, 9); i > 0; --i)
-                piece += alphabet.at(random.bounded(alphabet.size()));
-        }
-        QTest::addRow("random %d", row) << pieces;
-    }
-}
-
-void TestJob::followerShowsWhatAWholeFileReadShows()
-{
-    QFETCH(QList<QByteArray>, pieces);
-    QString path = writeFile(m_dir + u"/mgo.out"_s, QByteArray());
-    OutputFollower follower;
-    QString shown;
-    for (const QByteArray &piece : pieces) {
-        if (piece.startsWith('~')) {
-            writeFile(path, piece.mid(1));
-        } else if (piece.startsWith('=')) {
-            QFile::remove(path);
-            QFile::rename(writeFile(path + u".new"_s, piece.mid(1)), path);
-        } else if (piece.startsWith('>')) {
-            path = writeFile(path + u"p"_s, piece.mid(1));
-        } else {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::Append) && file.write(piece) == piece.size());
-        }
-        const OutputFollower::Update update = follower.poll(path);
-        if (update.change == OutputFollower::Change::Replace)
-            shown = update.text;
-        else if (update.change == OutputFollower::Change::Append)
-            shown = shown.left(shown.size() - update.dropTrailing) + update.text;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        QCOMPARE(shown, QString::fromUtf8(file.readAll()));
-    }
 }
 
 void TestJob::behaviour_data()

@@ -4,7 +4,7 @@
 #include "mainwindow/jobstab.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/notifier.h"
-#include "mainwindow/outputpane.h"
+#include "mainwindow/outputfileview.h"
 #include "mainwindow/singleinstance.h"
 #include "settings/dialogsettings.h"
 #include "windowsupport.h"
@@ -395,11 +395,11 @@ void TestMainWindow::outcomes()
     if (!message.isEmpty())
         m_answerer->answer(u"OK"_s);
     // The pane is complete once the window is idle, and its last line is in view.
-    auto *pane = child<QPlainTextEdit>("plainTextEditOutput");
+    auto *pane = child<OutputFileView>("outputView");
     QString paneAtEnd;
     connect(m_window->findChild<JobManager *>(), &JobManager::jobEnded, this, [&] {
         const QScrollBar *bar = pane->verticalScrollBar();
-        paneAtEnd = pane->toPlainText().right(9) + QString::number(bar->maximum() - bar->value());
+        paneAtEnd = pane->text().right(9) + QString::number(bar->maximum() - bar->value());
     });
     start();
     QTRY_COMPARE(m_answerer->pending(), 0);
@@ -416,7 +416,7 @@ void TestMainWindow::outcomes()
     writeFile(m_dir + u"/other/b.out"_s, "b's output\n");
     m_window->openFile(writeFile(m_dir + u"/other/b.d12"_s, "b\n"));
     QCOMPARE(status(), QString());
-    QTRY_COMPARE(pane->toPlainText(), u"b's output\n"_s);
+    QTRY_COMPARE(pane->text(), u"b's output\n"_s);
 }
 
 void TestMainWindow::programAndCoresRemembered()
@@ -452,8 +452,7 @@ void TestMainWindow::wholeOutputAtTheEnd()
     openDeck();
     start();
     const QString output = m_dir + u"/mgo.out"_s;
-    QCOMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(),
-             QString::fromUtf8(readFile(output)));
+    QCOMPARE(child<OutputFileView>("outputView")->text(), QString::fromUtf8(readFile(output)));
 }
 
 void TestMainWindow::questionFollowsTheJob_data()
@@ -528,23 +527,29 @@ void TestMainWindow::closingOverARunningJob()
 
 void TestMainWindow::outputPaneFollowsOnlyAtTheEnd()
 {
-    QPlainTextEdit edit;
-    edit.resize(300, 100);
-    OutputPane pane(&edit);
-    QScrollBar *bar = edit.verticalScrollBar();
-    const auto feed = [&pane](const QString &text) {
-        pane.take({ true, OutputFollower::Change::Append, 0, text });
-        pane.drain();
+    OutputFileView view;
+    view.resize(300, 100);
+    const QString output = writeFile(m_dir + u"/out"_s, "line\n"_ba.repeated(200));
+    QScrollBar *bar = view.verticalScrollBar();
+    const auto feed = [&](const QByteArray &text) {
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::Append) && file.write(text) == text.size());
+        file.close();
+        view.complete();
     };
-    feed(u"line\n"_s.repeated(200));
+    view.open(output);
+    view.complete();
+    bar->setValue(bar->maximum());
+    feed("more\n"_ba);
     QCOMPARE(bar->value(), bar->maximum());
-    // A reader who scrolled up stays; back at the end, the pane follows again.
+    // A reader who scrolled up stays; back at the end, the view follows again.
     bar->setValue(10);
-    feed(u"more\n"_s.repeated(50));
+    feed("more\n"_ba.repeated(50));
     QCOMPARE(bar->value(), 10);
     bar->setValue(bar->maximum());
-    feed(u"last\n"_s);
+    feed("last\n"_ba);
     QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(view.rowText(view.rowCount() - 1), u"last"_s);
 }
 
 void TestMainWindow::stopBeforeTheFirstStep()
@@ -624,7 +629,7 @@ void TestMainWindow::jobsListedAcrossWindows()
     jobs()->setCurrentIndex(jobs()->model()->index(1, 0));
     QTest::keyClick(jobs(), Qt::Key_Return);
     QCOMPARE(child<QLineEdit>("lineEditWorkDir")->text(), m_dir);
-    QTRY_COMPARE(child<QPlainTextEdit>("plainTextEditOutput")->toPlainText(), u"deck\n"_s);
+    QTRY_COMPARE(child<OutputFileView>("outputView")->text(), u"deck\n"_s);
     // Forgotten, the job leaves the list; its output stays.
     auto *manager = m_window->findChild<JobManager *>();
     QVERIFY(manager->remove(manager->jobs().first().id));
@@ -948,9 +953,8 @@ void TestMainWindow::keyboardRecentFilesAndDrops()
         for (const QAction *action : menu->actions())
             seen << action->text().section(u' ', 0, 0);
     }
-    const QTextCursor found = child<QPlainTextEdit>("plainTextEditOutput")->textCursor();
-    if (found.hasSelection())
-        seen << u"found %1 at %2"_s.arg(found.selectedText()).arg(found.blockNumber());
+    if (const auto *view = child<OutputFileView>("outputView"); !view->selectedText().isEmpty())
+        seen << u"found %1 at %2"_s.arg(view->selectedText()).arg(view->cursor().row);
     if (!m_window->isVisible())
         seen << u"closed"_s;
     QCOMPARE(seen.join(u' '), expected);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// An output file's index of rows, against the file read whole.
+// An output file's index of rows, and its view, against the file read whole.
 #include "job/outputindex.h"
+#include "mainwindow/outputfileview.h"
 #include "testsupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -42,6 +44,9 @@ class TestOutput : public QObject
 private Q_SLOTS:
     void indexAgainstWholeFile_data();
     void indexAgainstWholeFile();
+    void viewShowsWhatAWholeFileReadShows_data();
+    void viewShowsWhatAWholeFileReadShows();
+    void replacedWhileTakenIn();
 
 private:
     IsolatedEnvironment m_env;
@@ -118,5 +123,69 @@ void TestOutput::indexAgainstWholeFile()
     }
 }
 
-QTEST_GUILESS_MAIN(TestOutput)
+void TestOutput::viewShowsWhatAWholeFileReadShows_data()
+{
+    // Each piece is appended; a piece starting with "=" replaces the file, one with "~"
+    // rewrites it in place, one with ">" goes to another file.
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::newRow("UTF-8 split") << QList<QByteArray>{ "caf\xc3", "\xa9\n\xe2", "\x82", "\xac" };
+    QTest::newRow("CR LF split") << QList<QByteArray>{ "line\r", "\nnext\r\n", "a\rb" };
+    QTest::newRow("rewritten") << QList<QByteArray>{ "first run\n", "~new\n", "~longer run\n" };
+    QTest::newRow("replaced") << QList<QByteArray>{ "first\n", "=a new file, longer\n" };
+    QTest::newRow("other file") << QList<QByteArray>{ "step 1\n", ">step 1\nstep 2\n" };
+    // Bytes drawn from a small alphabet rich in sequence starts, continuations and CRs.
+    const QByteArray alphabet("a\n\r\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xff\x80 \0", 16);
+    QRandomGenerator random(20261206);
+    for (int row = 0; row < 300; ++row) {
+        QList<QByteArray> pieces(12);
+        for (QByteArray &piece : pieces) {
+            for (int i = random.bounded(0, 9); i > 0; --i)
+                piece += alphabet.at(random.bounded(alphabet.size()));
+        }
+        QTest::addRow("random %d", row) << pieces;
+    }
+}
+
+void TestOutput::viewShowsWhatAWholeFileReadShows()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QString path = writeFile(m_env.path() + u"/mgo.out"_s, QByteArray());
+    OutputFileView view;
+    view.open(path);
+    for (const QByteArray &piece : pieces) {
+        if (piece.startsWith('~')) {
+            writeFile(path, piece.mid(1));
+        } else if (piece.startsWith('=')) {
+            QFile::remove(path);
+            QFile::rename(writeFile(path + u".new"_s, piece.mid(1)), path);
+        } else if (piece.startsWith('>')) {
+            path = writeFile(path + u"p"_s, piece.mid(1));
+            view.open(path);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append) && file.write(piece) == piece.size());
+        }
+        view.refresh();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(view.text(), QString::fromUtf8(file.readAll()));
+    }
+}
+
+void TestOutput::replacedWhileTakenIn()
+{
+    // Taken in a slice at a time; meanwhile the job's next run writes a new file.
+    const QString path
+            = writeFile(m_env.path() + u"/big.out"_s, "first run\n"_ba.repeated(3000000));
+    OutputFileView view;
+    view.open(path);
+    QVERIFY(view.size() < QFileInfo(path).size());
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(writeFile(path + u".new"_s, "second run\n"_ba.repeated(1000)), path));
+    view.complete();
+    QCOMPARE(view.rowCount(), 1000);
+    QCOMPARE(view.rowText(999), u"second run"_s);
+}
+
+QTEST_MAIN(TestOutput)
 #include "tst_output.moc"

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/findbar.h"
 
+#include "mainwindow/outputfileview.h"
+
 #include <QCheckBox>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextCursor>
+#include <QTimer>
 #include <QToolButton>
+#include <QtConcurrent>
 
 namespace {
 QToolButton *barButton(const QString &text, const QKeySequence &key, const QString &name,
@@ -22,20 +25,22 @@ QToolButton *barButton(const QString &text, const QKeySequence &key, const QStri
 }
 }
 
-FindBar::FindBar(QPlainTextEdit *pane, QWidget *parent)
+FindBar::FindBar(OutputFileView *view, QWidget *parent)
     : QWidget(parent)
-    , m_pane(pane)
+    , m_view(view)
     , m_text(new QLineEdit(this))
     , m_match_case(new QCheckBox(tr("Match case"), this))
     , m_result(new QLabel(this))
+    , m_progress_shown(new QTimer(this))
 {
     setObjectName(QStringLiteral("findBar"));
     m_text->setObjectName(QStringLiteral("lineEditFind"));
     m_text->setPlaceholderText(tr("Find in the output"));
     m_match_case->setObjectName(QStringLiteral("checkBoxMatchCase"));
-    auto *next = barButton(tr("Next"), QKeySequence(QKeySequence::FindNext),
+    // F3: Ctrl+G goes to a line.
+    auto *next = barButton(tr("Next"), QKeySequence(Qt::Key_F3),
                            QStringLiteral("toolButtonFindNext"), this);
-    auto *previous = barButton(tr("Previous"), QKeySequence(QKeySequence::FindPrevious),
+    auto *previous = barButton(tr("Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
                                QStringLiteral("toolButtonFindPrevious"), this);
     auto *close = barButton(tr("Close"), QKeySequence(Qt::Key_Escape),
                             QStringLiteral("toolButtonFindClose"), this);
@@ -51,10 +56,21 @@ FindBar::FindBar(QPlainTextEdit *pane, QWidget *parent)
     connect(next, &QToolButton::clicked, this, [this] { find(false); });
     connect(previous, &QToolButton::clicked, this, [this] { find(true); });
     connect(close, &QToolButton::clicked, this, [this] {
+        cancel();
         hide();
-        m_pane->setFocus();
+        m_view->setFocus();
+    });
+    connect(m_progress_shown, &QTimer::timeout, this, [this] {
+        const qint64 whole = qMax<qint64>(1, m_request.to - m_request.from);
+        m_result->setText(
+                tr("Searching... %1 %").arg(qMin<qint64>(100, *m_progress * 100 / whole)));
     });
     hide();
+}
+
+FindBar::~FindBar()
+{
+    cancel();
 }
 
 void FindBar::open()
@@ -64,23 +80,78 @@ void FindBar::open()
     m_text->selectAll();
 }
 
-bool FindBar::find(bool backward)
+void FindBar::cancel()
 {
-    QTextDocument::FindFlags flags;
-    if (backward)
-        flags |= QTextDocument::FindBackward;
-    if (m_match_case->isChecked())
-        flags |= QTextDocument::FindCaseSensitively;
-    const QString text = m_text->text();
-    bool found = !text.isEmpty() && m_pane->find(text, flags);
-    if (!found && !text.isEmpty()) {
-        // Once more from the other end.
-        const QTextCursor kept = m_pane->textCursor();
-        m_pane->moveCursor(backward ? QTextCursor::End : QTextCursor::Start);
-        found = m_pane->find(text, flags);
-        if (!found)
-            m_pane->setTextCursor(kept);
+    if (m_cancel)
+        *m_cancel = true;
+    if (m_watcher) {
+        m_watcher->disconnect(this);
+        // The thread ends at its next block; its result is not wanted.
+        connect(m_watcher, &QFutureWatcherBase::finished, m_watcher, &QObject::deleteLater);
+        if (m_watcher->isFinished())
+            m_watcher->deleteLater();
+        m_watcher = nullptr;
     }
-    m_result->setText(found || text.isEmpty() ? QString() : tr("Not found"));
-    return found;
+    m_progress_shown->stop();
+    m_result->clear();
+}
+
+void FindBar::find(bool backward)
+{
+    cancel();
+    const QString text = m_text->text();
+    if (text.isEmpty() || m_view->path().isEmpty())
+        return;
+    const auto [anchor, cursor] = m_view->selection();
+    OutputSearch::Request request;
+    request.path = m_view->path();
+    request.text = text;
+    request.matchCase = m_match_case->isChecked();
+    request.backward = backward;
+    // From the selection on: past its start going forward, before it going back.
+    const qint64 selected = m_view->offsetOf(qMin(anchor, cursor));
+    request.from = backward ? 0 : (anchor == cursor ? selected : selected + 1);
+    request.to = backward ? selected + text.toUtf8().size() - 1 : m_view->size();
+    m_wrapped = false;
+    start(request);
+}
+
+void FindBar::start(const OutputSearch::Request &request)
+{
+    m_request = request;
+    m_cancel = std::make_shared<std::atomic_bool>(false);
+    m_progress = std::make_shared<std::atomic<qint64>>(0);
+    m_watcher = new QFutureWatcher<qint64>(this);
+    connect(m_watcher, &QFutureWatcherBase::finished, this,
+            [this] { searched(m_watcher->result()); });
+    m_watcher->setFuture(QtConcurrent::run([request, cancel = m_cancel, progress = m_progress] {
+        return OutputSearch::find(request, *cancel, [progress](qint64 done) { *progress = done; });
+    }));
+    if (request.to - request.from > ProgressShown)
+        m_progress_shown->start(100);
+}
+
+void FindBar::searched(qint64 offset)
+{
+    m_watcher->deleteLater();
+    m_watcher = nullptr;
+    m_progress_shown->stop();
+    if (offset < 0 && !m_wrapped) {
+        // Once more from the other end, up to where this search began.
+        OutputSearch::Request rest = m_request;
+        const qint64 needle = rest.text.toUtf8().size();
+        rest.from = rest.backward ? rest.to - needle + 1 : 0;
+        rest.to = rest.backward ? m_view->size() : m_request.from + needle - 1;
+        m_wrapped = true;
+        return start(rest);
+    }
+    m_result->setText(offset < 0 ? tr("Not found") : QString());
+    if (offset >= 0) {
+        const OutputFileView::Position from = m_view->positionOf(offset);
+        const OutputFileView::Position to
+                = m_view->positionOf(offset + m_request.text.toUtf8().size());
+        m_view->select(from, to);
+        m_view->showRow(from.row);
+    }
+    Q_EMIT finished(offset >= 0);
 }

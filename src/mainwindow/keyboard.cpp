@@ -69,7 +69,7 @@ bool Keyboard::focusNext(bool next)
     };
     QWidget *page = ui->tabWidget->currentWidget();
     if (page == m_output_tab) {
-        order.append(ui->plainTextEditOutput);
+        order.append(ui->outputView);
         order += m_find_bar->findChildren<QWidget *>();
     } else if (page == ui->tabJobs) {
         order += { ui->lineEditJobsFilter, ui->tableViewJobs };
@@ -101,7 +101,7 @@ bool Keyboard::focusNext(bool next)
 void Keyboard::zoomPanes(int steps)
 {
     ui->plainTextEditInput->zoomIn(steps);
-    ui->plainTextEditOutput->zoomIn(steps);
+    ui->outputView->zoomIn(steps);
 }
 
 bool Keyboard::eventFilter(QObject *watched, QEvent *event)

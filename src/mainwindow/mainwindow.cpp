@@ -46,7 +46,7 @@ MainWindow::MainWindow(Launcher *launcher, QWidget *parent)
 {
     registerResources();
     ui->setupUi(this);
-    m_output = new OutputView(ui->tabWidget, ui->plainTextEditOutput, m_launcher, this);
+    m_output = new OutputView(ui->tabWidget, ui->outputView, m_launcher, this);
     m_notifier = new Notifier(QDBusConnection::sessionBus(), this);
     new WindowQuestions(this, m_launcher);
     m_jobs_tab = new JobsTab(ui->tableViewJobs, ui->lineEditJobsFilter, ui->labelJobCounts,

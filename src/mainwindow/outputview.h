@@ -2,14 +2,11 @@
 #ifndef OUTPUTVIEW_H
 #define OUTPUTVIEW_H
 
-#include "job/outputfollower.h"
-
 #include <QObject>
 
 class FindBar;
 class Launcher;
-class OutputPane;
-class QPlainTextEdit;
+class OutputFileView;
 class QTabWidget;
 class QTimer;
 
@@ -20,18 +17,15 @@ class OutputView : public QObject
     Q_OBJECT
 
 public:
-    // Of an earlier output shown when its deck is loaded, at most this much, from its end.
-    static constexpr qint64 EarlierOutputShown = 4 * 1024 * 1024;
-
     // Takes the tab at index 1 of the tabs, which holds the pane, out until there is output;
     // shows what the launcher says of its output.
-    OutputView(QTabWidget *tabs, QPlainTextEdit *pane, Launcher *launcher, QObject *parent);
+    OutputView(QTabWidget *tabs, OutputFileView *view, Launcher *launcher, QObject *parent);
 
     QWidget *tab() const { return m_tab; }
     FindBar *findBar() const { return m_find_bar; }
 
-    // The earlier output of a deck, or none: a path that is not a regular file takes the tab
-    // away.
+    // The earlier output of a deck, whole, or none: a path that is not a regular file takes the
+    // tab away.
     void showEarlier(const QString &output);
     // A job's output from its beginning, in front, taken in as it grows.
     void follow(const QString &output);
@@ -39,18 +33,18 @@ public:
     void restart(const QString &output);
     // Takes in what the followed file gained.
     void poll();
-    // Puts all that was taken into the pane, its last line in view, and stops following.
+    // Takes in all the file holds, and stops following.
     void complete(const QString &output);
     void bringToFront();
+    // Asks for a line to go to.
+    void goToLine();
 
 private:
     void showTab();
 
     QTabWidget *m_tabs;
     QWidget *m_tab;
-    OutputPane *m_pane;
-    OutputFollower m_follower;
-    QString m_followed;
+    OutputFileView *m_view;
     FindBar *m_find_bar;
     QTimer *m_tick;
 };

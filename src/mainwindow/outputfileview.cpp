@@ -1,0 +1,471 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mainwindow/outputfileview.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A slice of taking in a file holds up the event loop at most this long.
+constexpr qint64 SliceNs = 8'000'000;
+constexpr qint64 Block = 1 << 20;
+constexpr int TailBytes = 64;
+constexpr int Margin = 4;
+
+quint64 inodeOf(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
+}
+
+QString decoded(QByteArray bytes)
+{
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return QString::fromUtf8(bytes.replace('\r', QByteArray()));
+}
+
+}
+
+OutputFileView::OutputFileView(QWidget *parent)
+    : QAbstractScrollArea(parent)
+    , m_more(new QTimer(this))
+{
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_more->setSingleShot(true);
+    connect(m_more, &QTimer::timeout, this, &OutputFileView::refresh);
+}
+
+void OutputFileView::open(const QString &path)
+{
+    m_path = path;
+    reset();
+    refresh();
+}
+
+void OutputFileView::reset()
+{
+    m_more->stop();
+    m_file.close();
+    m_index.clear();
+    m_tail.clear();
+    m_anchor = m_cursor = Position();
+    m_widest = 0;
+    m_problem.clear();
+    m_inode = 0;
+    if (!m_path.isEmpty()) {
+        m_file.setFileName(m_path);
+        if (m_file.open(QIODevice::ReadOnly))
+            m_inode = inodeOf(m_path);
+    }
+    verticalScrollBar()->setValue(0);
+    updateRange();
+}
+
+bool OutputFileView::replaced()
+{
+    if (!m_file.isOpen())
+        return true;
+    const quint64 inode = inodeOf(m_path);
+    // Gone, or no longer readable: what was taken in stays, read through the open file.
+    if (inode == 0)
+        return false;
+    if (inode != m_inode || m_file.size() < m_index.size())
+        return true;
+    if (m_tail.isEmpty())
+        return false;
+    return !m_file.seek(m_index.size() - m_tail.size()) || m_file.read(m_tail.size()) != m_tail;
+}
+
+void OutputFileView::refresh()
+{
+    if (m_path.isEmpty())
+        return;
+    const bool follow = followsEnd();
+    if (replaced())
+        reset();
+    if (!m_file.isOpen()) {
+        // Not written yet is no problem.
+        setProblem(QFileInfo::exists(m_path)
+                           ? tr("Cannot read %1: %2.").arg(m_path, m_file.errorString())
+                           : QString());
+        return;
+    }
+    setProblem(inodeOf(m_path) == 0 ? tr("%1 is not there any more.").arg(m_path) : QString());
+    const qint64 before = m_index.size();
+    if (!takeIn(-1))
+        m_more->start(0);
+    updateRange();
+    if (follow)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+    if (m_index.size() != before)
+        Q_EMIT grown();
+}
+
+void OutputFileView::complete()
+{
+    if (m_path.isEmpty())
+        return;
+    const bool follow = followsEnd();
+    if (replaced())
+        reset();
+    while (m_file.isOpen() && !takeIn(std::numeric_limits<qint64>::max())) { }
+    m_more->stop();
+    updateRange();
+    if (follow)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+}
+
+bool OutputFileView::takeIn(qint64 budgetNs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (!m_file.seek(m_index.size()))
+        return true;
+    while (budgetNs < 0 ? clock.nsecsElapsed() < SliceNs : clock.nsecsElapsed() < budgetNs) {
+        const QByteArray block = m_file.read(Block);
+        if (block.isEmpty())
+            return true;
+        m_index.append(block.constData(), block.size());
+        m_tail = (m_tail + block.right(TailBytes)).right(TailBytes);
+    }
+    return m_file.atEnd();
+}
+
+void OutputFileView::setProblem(const QString &problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    viewport()->update();
+}
+
+QList<QByteArray> OutputFileView::rowBytes(qint64 first, qint64 count) const
+{
+    QList<QByteArray> rows;
+    if (count <= 0 || first >= m_index.rowCount() || !m_file.isOpen())
+        return rows;
+    OutputIndex::Reader reader(m_index, &m_file, m_index.markBefore(first));
+    while (rows.size() < count && reader.next()) {
+        if (reader.row().row >= first)
+            rows.append(reader.bytes());
+    }
+    return rows;
+}
+
+QString OutputFileView::rowText(qint64 row) const
+{
+    return decoded(rowBytes(row, 1).value(0));
+}
+
+QString OutputFileView::text() const
+{
+    QString text;
+    for (const QByteArray &row : rowBytes(0, m_index.rowCount()))
+        text += QString::fromUtf8(QByteArray(row).replace('\r', QByteArray()));
+    return text;
+}
+
+QString OutputFileView::selectedText() const
+{
+    const Position start = qMin(m_anchor, m_cursor);
+    const Position end = qMax(m_anchor, m_cursor);
+    QString text;
+    const QList<QByteArray> rows = rowBytes(start.row, end.row - start.row + 1);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QString row = decoded(rows.at(i));
+        if (start.row + i == end.row)
+            row.truncate(end.column);
+        if (i == 0)
+            row.remove(0, start.column);
+        text += row;
+        if (start.row + i < end.row && rows.at(i).endsWith('\n'))
+            text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+void OutputFileView::select(const Position &anchor, const Position &cursor)
+{
+    m_anchor = anchor;
+    m_cursor = cursor;
+    viewport()->update();
+}
+
+void OutputFileView::showRow(qint64 row)
+{
+    QScrollBar *bar = verticalScrollBar();
+    if (row < bar->value() || row >= bar->value() + rowsInView())
+        bar->setValue(int(qMax<qint64>(0, row - rowsInView() / 2)));
+}
+
+void OutputFileView::goToLine(qint64 line)
+{
+    OutputIndex::Reader reader(m_index, &m_file, m_index.markBeforeLine(line));
+    while (reader.next()) {
+        if (reader.row().line >= line) {
+            const Position at{ reader.row().row, 0 };
+            select(at, at);
+            showRow(at.row);
+            return;
+        }
+    }
+}
+
+OutputFileView::Position OutputFileView::positionOf(qint64 offset) const
+{
+    OutputIndex::Reader reader(m_index, &m_file, m_index.markBeforeOffset(offset));
+    while (reader.next()) {
+        const QByteArray bytes = reader.bytes();
+        if (offset < reader.row().offset + bytes.size())
+            return { reader.row().row,
+                     int(decoded(bytes.left(offset - reader.row().offset)).size()) };
+    }
+    return { qMax<qint64>(0, m_index.rowCount() - 1), 0 };
+}
+
+qint64 OutputFileView::offsetOf(const Position &position) const
+{
+    OutputIndex::Reader reader(m_index, &m_file, m_index.markBefore(position.row));
+    while (reader.next()) {
+        if (reader.row().row == position.row)
+            return reader.row().offset
+                    + decoded(reader.bytes()).left(position.column).toUtf8().size();
+    }
+    return m_index.size();
+}
+
+void OutputFileView::zoomIn(int steps)
+{
+    QFont bigger = font();
+    bigger.setPointSizeF(qMax(4.0, bigger.pointSizeF() + steps));
+    setFont(bigger);
+    m_widest = 0;
+    updateRange();
+    viewport()->update();
+}
+
+bool OutputFileView::followsEnd() const
+{
+    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+}
+
+int OutputFileView::rowHeight() const
+{
+    return fontMetrics().lineSpacing();
+}
+
+int OutputFileView::rowsInView() const
+{
+    return qMax(1, viewport()->height() / rowHeight());
+}
+
+void OutputFileView::updateRange()
+{
+    const qint64 rows = m_index.rowCount();
+    verticalScrollBar()->setPageStep(rowsInView());
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setRange(0,
+                                  int(qMin<qint64>(INT_MAX, qMax<qint64>(0, rows - rowsInView()))));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setSingleStep(fontMetrics().horizontalAdvance(QLatin1Char('x')));
+    horizontalScrollBar()->setRange(0, qMax(0, m_widest + 2 * Margin - viewport()->width()));
+}
+
+void OutputFileView::resizeEvent(QResizeEvent *event)
+{
+    const bool follow = followsEnd();
+    QAbstractScrollArea::resizeEvent(event);
+    updateRange();
+    if (follow)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void OutputFileView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+void OutputFileView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    painter.setFont(font());
+    const QPalette &colours = palette();
+    painter.fillRect(viewport()->rect(), colours.base());
+    const int height = rowHeight();
+    const qint64 first = verticalScrollBar()->value();
+    const QList<QByteArray> rows = rowBytes(first, rowsInView() + 1);
+    const Position start = qMin(m_anchor, m_cursor);
+    const Position end = qMax(m_anchor, m_cursor);
+    const int x = Margin - horizontalScrollBar()->value();
+    const QFontMetrics metrics = fontMetrics();
+    int widest = m_widest;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const qint64 row = first + i;
+        const QString text = decoded(rows.at(i));
+        const int y = int(i) * height;
+        if (!(start == end) && row >= start.row && row <= end.row) {
+            const int from = row == start.row ? start.column : 0;
+            const int to = row == end.row ? end.column : int(text.size()) + 1;
+            const int left = metrics.horizontalAdvance(text.left(from));
+            const int right = metrics.horizontalAdvance(text.left(to))
+                    + (to > text.size() ? metrics.averageCharWidth() : 0);
+            painter.fillRect(x + left, y, right - left, height, colours.highlight());
+        }
+        painter.setPen(colours.text().color());
+        painter.drawText(x, y + metrics.ascent(), text);
+        widest = qMax(widest, metrics.horizontalAdvance(text));
+    }
+    if (hasFocus() && m_cursor.row >= first && m_cursor.row < first + rows.size()) {
+        const QString text = decoded(rows.at(m_cursor.row - first));
+        const int cx = x + metrics.horizontalAdvance(text.left(m_cursor.column));
+        painter.fillRect(cx, int(m_cursor.row - first) * height, 1, height, colours.text());
+    }
+    if (!m_problem.isEmpty()) {
+        const QRect band(0, viewport()->height() - height - 2 * Margin, viewport()->width(),
+                         height + 2 * Margin);
+        painter.fillRect(band, colours.toolTipBase());
+        painter.setPen(colours.toolTipText().color());
+        painter.drawText(band.adjusted(Margin, 0, -Margin, 0), Qt::AlignVCenter, m_problem);
+    }
+    if (widest > m_widest) {
+        m_widest = widest;
+        QTimer::singleShot(0, this, &OutputFileView::updateRange);
+    }
+}
+
+OutputFileView::Position OutputFileView::positionAt(const QPoint &point) const
+{
+    const qint64 rows = m_index.rowCount();
+    if (rows == 0)
+        return {};
+    const qint64 row = qBound(
+            qint64(0), qint64(verticalScrollBar()->value() + point.y() / rowHeight()), rows - 1);
+    const QString text = rowText(row);
+    const int x = point.x() - Margin + horizontalScrollBar()->value();
+    const QFontMetrics metrics = fontMetrics();
+    int column = 0;
+    while (column < text.size()
+           && metrics.horizontalAdvance(text.left(column + 1))
+                           - metrics.horizontalAdvance(text.at(column)) / 2
+                   < x)
+        ++column;
+    return { row, column };
+}
+
+void OutputFileView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    m_cursor = positionAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = m_cursor;
+    viewport()->update();
+}
+
+void OutputFileView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    m_cursor = positionAt(event->position().toPoint());
+    if (event->position().y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (event->position().y() > viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    viewport()->update();
+}
+
+void OutputFileView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The word under the pointer.
+    const Position at = positionAt(event->position().toPoint());
+    const QString text = rowText(at.row);
+    int from = at.column;
+    int to = at.column;
+    while (from > 0 && text.at(from - 1).isLetterOrNumber())
+        --from;
+    while (to < text.size() && text.at(to).isLetterOrNumber())
+        ++to;
+    select({ at.row, from }, { at.row, to });
+}
+
+void OutputFileView::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy)
+        return copy();
+    if (event == QKeySequence::SelectAll) {
+        const qint64 last = qMax<qint64>(0, m_index.rowCount() - 1);
+        return select({}, { last, int(rowText(last).size()) });
+    }
+    const qint64 rows = m_index.rowCount();
+    Position next = m_cursor;
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        next.row = qMax<qint64>(0, next.row - 1);
+        break;
+    case Qt::Key_Down:
+        next.row = qMin<qint64>(qMax<qint64>(0, rows - 1), next.row + 1);
+        break;
+    case Qt::Key_PageUp:
+        next.row = qMax<qint64>(0, next.row - rowsInView());
+        break;
+    case Qt::Key_PageDown:
+        next.row = qMin<qint64>(qMax<qint64>(0, rows - 1), next.row + rowsInView());
+        break;
+    case Qt::Key_Left:
+        next.column = qMax(0, next.column - 1);
+        break;
+    case Qt::Key_Right:
+        next.column = qMin(int(rowText(next.row).size()), next.column + 1);
+        break;
+    case Qt::Key_Home:
+        next = control ? Position() : Position{ next.row, 0 };
+        break;
+    case Qt::Key_End:
+        next.row = control ? qMax<qint64>(0, rows - 1) : next.row;
+        next.column = int(rowText(next.row).size());
+        break;
+    default:
+        return QAbstractScrollArea::keyPressEvent(event);
+    }
+    next.column = qMin(next.column, int(rowText(next.row).size()));
+    m_cursor = next;
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = next;
+    if (event->key() == Qt::Key_End && control)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    else
+        showRow(next.row);
+    viewport()->update();
+}
+
+void OutputFileView::copy()
+{
+    const qint64 size = offsetOf(qMax(m_anchor, m_cursor)) - offsetOf(qMin(m_anchor, m_cursor));
+    if (size > CopyAsked
+        && QMessageBox::question(
+                   this, window()->windowTitle(),
+                   tr("Copy %1 of output to the clipboard?")
+                           .arg(QLocale().formattedDataSize(size, 1, QLocale::DataSizeSIFormat)),
+                   QMessageBox::Yes | QMessageBox::Cancel)
+                != QMessageBox::Yes)
+        return;
+    QGuiApplication::clipboard()->setText(selectedText());
+}
