@@ -4,6 +4,7 @@
 #include "mainwindow/outputfileview.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void viewShowsWhatAWholeFileReadShows_data();
     void viewShowsWhatAWholeFileReadShows();
     void replacedWhileTakenIn();
+    void readByScreenReaders();
 
 private:
     IsolatedEnvironment m_env;
@@ -185,6 +187,30 @@ void TestOutput::replacedWhileTakenIn()
     view.complete();
     QCOMPARE(view.rowCount(), 1000);
     QCOMPARE(view.rowText(999), u"second run"_s);
+}
+
+void TestOutput::readByScreenReaders()
+{
+    OutputFileView view;
+    view.resize(400, 300);
+    view.open(writeFile(m_env.path() + u"/read.out"_s, "first\nsecond line\nthird\n"));
+    view.complete();
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(face && face->textInterface());
+    QVERIFY(face->state().readOnly && face->state().multiLine);
+    QAccessibleTextInterface *text = face->textInterface();
+    // The rows in view, the cursor and the selection among them, both ways.
+    QCOMPARE(text->text(0, text->characterCount()), u"first\nsecond line\nthird"_s);
+    view.select({ 1, 0 }, { 1, 6 });
+    int start = 0;
+    int end = 0;
+    text->selection(0, &start, &end);
+    QCOMPARE(text->text(start, end), u"second"_s);
+    QCOMPARE(text->cursorPosition(), 12);
+    text->setCursorPosition(20);
+    QCOMPARE(view.cursor().row, 2);
+    QCOMPARE(view.cursor().column, 2);
+    QCOMPARE(text->selectionCount(), 0);
 }
 
 QTEST_MAIN(TestOutput)

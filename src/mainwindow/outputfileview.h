@@ -54,6 +54,9 @@ public:
     QString text() const;
     QString selectedText() const;
     void select(const Position &anchor, const Position &cursor);
+    // Where a column of a row is drawn, in the viewport.
+    QPoint pointOf(const Position &position) const;
+    Position positionAt(const QPoint &point) const;
     Position cursor() const { return m_cursor; }
     // Where the selection began, and the cursor.
     std::pair<Position, Position> selection() const { return { m_anchor, m_cursor }; }
@@ -67,6 +70,11 @@ public:
     // The byte offset of a position.
     qint64 offsetOf(const Position &position) const;
     void zoomIn(int steps);
+    // The rows in view, as screen readers get them, and the first of them.
+    QStringList rowsInViewText() const;
+    qint64 firstRowInView() const;
+    int rowsInView() const;
+    int rowHeight() const;
     bool followsEnd() const;
     // What went wrong reading the file, said in the view; empty while all is well.
     QString problem() const { return m_problem; }
@@ -91,10 +99,9 @@ private:
     void updateRange();
     // The rows [first, first + count), as their bytes.
     QList<QByteArray> rowBytes(qint64 first, qint64 count) const;
-    Position positionAt(const QPoint &point) const;
-    int rowHeight() const;
-    int rowsInView() const;
     void copy();
+    // Tells screen readers what changed.
+    void told(bool cursorMoved);
     void setProblem(const QString &problem);
 
     QString m_path;
