@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -24,8 +25,10 @@ QByteArray randomOutput(QRandomGenerator &random, bool binary, qint64 size)
             bytes += char(random.bounded(256));
         return bytes;
     }
-    const QList<QByteArray> pieces{ "a", "Z", " ", "\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80",
-                                    "\r" };
+    const QList<QByteArray> pieces{
+        "a",        "Z",     " ", "\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\r",
+        " WARNING", "ERROR", "_", "s"
+    };
     while (bytes.size() < size) {
         const int length = random.bounded(10) == 0 ? random.bounded(20000) : random.bounded(120);
         for (int i = 0; i < length; ++i)
@@ -49,6 +52,7 @@ private Q_SLOTS:
     void viewShowsWhatAWholeFileReadShows();
     void replacedWhileTakenIn();
     void readByScreenReaders();
+    void marksInTurn();
 
 private:
     IsolatedEnvironment m_env;
@@ -92,6 +96,15 @@ void TestOutput::indexAgainstWholeFile()
         at += cut;
     }
     QCOMPARE(index.size(), whole.size());
+    // The words marked: whole, in capitals, and with a byte after them.
+    QList<qint64> marks;
+    const QString latin = QString::fromLatin1(whole);
+    QRegularExpressionMatchIterator words
+            = QRegularExpression(u"(?<![A-Za-z0-9_])(WARNING|ERROR)(?=[^A-Za-z0-9_])"_s)
+                      .globalMatch(latin);
+    while (words.hasNext())
+        marks << words.next().capturedStart();
+    QCOMPARE(index.marks(), marks);
     QCOMPARE(index.rowCount(), rows.size());
     QCOMPARE(index.lineCount(),
              whole.count('\n') + (whole.endsWith('\n') || whole.isEmpty() ? 0 : 1));
@@ -211,6 +224,23 @@ void TestOutput::readByScreenReaders()
     QCOMPARE(view.cursor().row, 2);
     QCOMPARE(view.cursor().column, 2);
     QCOMPARE(text->selectionCount(), 0);
+}
+
+void TestOutput::marksInTurn()
+{
+    OutputFileView view;
+    view.resize(400, 100);
+    view.open(writeFile(m_env.path() + u"/marks.out"_s,
+                        "ok\nWARNING: a\nNOERROR\n"_ba + "cycle\n"_ba.repeated(500)
+                                + "x ERROR y\nWARNINGS\nend\n"));
+    view.complete();
+    // F8 from the top, each in turn, then no further; Shift+F8 back.
+    QStringList seen;
+    while (view.goToMark(true))
+        seen << u"%1:%2"_s.arg(view.cursor().row).arg(view.selectedText());
+    QVERIFY(view.goToMark(false));
+    seen << u"%1:%2"_s.arg(view.cursor().row).arg(view.selectedText());
+    QCOMPARE(seen, (QStringList{ u"1:WARNING"_s, u"503:ERROR"_s, u"1:WARNING"_s }));
 }
 
 QTEST_MAIN(TestOutput)

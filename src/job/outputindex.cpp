@@ -13,6 +13,15 @@ bool continues(char byte)
     return (uchar(byte) & 0xC0) == 0x80;
 }
 
+bool inWord(char byte)
+{
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')
+            || (byte >= '0' && byte <= '9') || byte == '_';
+}
+
+const QByteArray MarkWords[] = { QByteArrayLiteral("WARNING"), QByteArrayLiteral("ERROR") };
+constexpr qsizetype LongestWord = 7;
+
 }
 
 qint64 OutputIndex::rowLength(const char *bytes, qint64 size, bool atEnd)
@@ -42,6 +51,8 @@ void OutputIndex::clear()
     m_size = 0;
     m_row_start = 0;
     m_carry.clear();
+    m_marks_found.clear();
+    m_word_tail.clear();
 }
 
 qint64 OutputIndex::lineCount() const
@@ -51,6 +62,7 @@ qint64 OutputIndex::lineCount() const
 
 void OutputIndex::append(const char *bytes, qint64 size)
 {
+    findMarks(bytes, size);
     m_size += size;
     if (m_carry.isEmpty())
         return takeRows(bytes, size);
@@ -64,6 +76,28 @@ void OutputIndex::append(const char *bytes, qint64 size)
     m_carry.clear();
     endRow(fed, m_row_start + length);
     takeRows(bytes + (length - had), size - (length - had));
+}
+
+void OutputIndex::findMarks(const char *bytes, qint64 size)
+{
+    // A word is whole once the byte after it is known: one at the very end waits for the next
+    // bytes, and the tail they are searched with.
+    const QByteArray window = m_word_tail + QByteArray::fromRawData(bytes, size);
+    const qint64 base = m_size - m_word_tail.size();
+    QList<qint64> found;
+    for (const QByteArray &word : MarkWords) {
+        for (qsizetype at = window.indexOf(word); at >= 0; at = window.indexOf(word, at + 1)) {
+            const qsizetype after = at + word.size();
+            if (after < m_word_tail.size() || after >= window.size())
+                continue;
+            const bool startsWord = at == 0 ? base == 0 : !inWord(window.at(at - 1));
+            if (startsWord && !inWord(window.at(after)))
+                found.append(base + at);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    m_marks_found += found;
+    m_word_tail = window.right(LongestWord + 1);
 }
 
 void OutputIndex::takeRows(const char *bytes, qint64 size)

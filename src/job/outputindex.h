@@ -66,6 +66,8 @@ public:
     qint64 rowCount() const { return m_rows + (m_carry.isEmpty() ? 0 : 1); }
     // The lines, the last one counted while it is not yet ended.
     qint64 lineCount() const;
+    // Where the words WARNING and ERROR stand, whole and in capitals, in order.
+    const QList<qint64> &marks() const { return m_marks_found; }
     // The kept row at or before the row, from which a reader goes on row by row.
     Mark markBefore(qint64 row) const;
     // The kept row at or before the first row of the line.
@@ -77,6 +79,7 @@ private:
     // Takes in the rows that the bytes after the last ended row tell of.
     void takeRows(const char *bytes, qint64 size);
     void endRow(bool fed, qint64 next);
+    void findMarks(const char *bytes, qint64 size);
 
     QList<Mark> m_marks;
     qint64 m_rows = 0;
@@ -85,6 +88,9 @@ private:
     qint64 m_row_start = 0;
     // The bytes of the row not yet ended; it is never longer than a row.
     QByteArray m_carry;
+    QList<qint64> m_marks_found;
+    // The last bytes taken in, where a word may begin that the next ones end.
+    QByteArray m_word_tail;
 };
 
 #endif

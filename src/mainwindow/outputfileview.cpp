@@ -24,6 +24,7 @@ constexpr qint64 SliceNs = 8'000'000;
 constexpr qint64 Block = 1 << 20;
 constexpr int TailBytes = 64;
 constexpr int Margin = 4;
+constexpr int StripWidth = 6;
 
 quint64 inodeOf(const QString &path)
 {
@@ -151,7 +152,11 @@ QAccessibleInterface *accessibleView(const QString &className, QObject *object)
 OutputFileView::OutputFileView(QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_more(new QTimer(this))
+    , m_strip(new QWidget(this))
 {
+    setViewportMargins(0, 0, StripWidth, 0);
+    m_strip->setObjectName(QStringLiteral("outputMarks"));
+    m_strip->installEventFilter(this);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -228,6 +233,7 @@ void OutputFileView::refresh()
     if (follow)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     viewport()->update();
+    m_strip->update();
     if (m_index.size() != before)
         Q_EMIT grown();
 }
@@ -443,6 +449,8 @@ void OutputFileView::resizeEvent(QResizeEvent *event)
 {
     const bool follow = followsEnd();
     QAbstractScrollArea::resizeEvent(event);
+    const QRect shown = viewport()->geometry();
+    m_strip->setGeometry(shown.right() + 1, shown.top(), StripWidth, shown.height());
     updateRange();
     if (follow)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
@@ -606,6 +614,41 @@ void OutputFileView::keyPressEvent(QKeyEvent *event)
     else
         showRow(next.row);
     viewport()->update();
+}
+
+bool OutputFileView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_strip || event->type() != QEvent::Paint)
+        return QAbstractScrollArea::eventFilter(watched, event);
+    QPainter painter(m_strip);
+    painter.fillRect(m_strip->rect(), palette().window());
+    const qint64 size = qMax<qint64>(1, m_index.size());
+    int last = -1;
+    for (const qint64 mark : m_index.marks()) {
+        const int y = int(mark * (m_strip->height() - 2) / size);
+        // One tick a pixel row, however many words fall on it.
+        if (y != last)
+            painter.fillRect(0, y, StripWidth, 2, QColor(0xd0, 0x30, 0x20));
+        last = y;
+    }
+    return true;
+}
+
+bool OutputFileView::goToMark(bool forward)
+{
+    const QList<qint64> &marks = m_index.marks();
+    const qint64 rowStart = offsetOf({ m_cursor.row, 0 });
+    const qint64 nextRow = offsetOf({ m_cursor.row + 1, 0 });
+    const auto at = forward ? std::lower_bound(marks.cbegin(), marks.cend(), nextRow)
+                            : std::lower_bound(marks.cbegin(), marks.cend(), rowStart);
+    if (forward ? at == marks.cend() : at == marks.cbegin())
+        return false;
+    const Position word = positionOf(forward ? *at : *(at - 1));
+    const int length
+            = rowText(word.row).mid(word.column).startsWith(QLatin1String("WARNING")) ? 7 : 5;
+    select(word, { word.row, word.column + length });
+    showRow(word.row);
+    return true;
 }
 
 void OutputFileView::copy()

@@ -65,6 +65,8 @@ public:
     // Brings the row into view, at the middle unless it is in view already.
     void showRow(qint64 row);
     void goToLine(qint64 line);
+    // Selects the next word WARNING or ERROR on a row after the cursor's, or before it.
+    bool goToMark(bool forward);
     // The row where byte offset lies, and the column of the byte in it.
     Position positionOf(qint64 offset) const;
     // The byte offset of a position.
@@ -86,6 +88,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -111,6 +114,8 @@ private:
     QByteArray m_tail;
     quint64 m_inode = 0;
     QTimer *m_more;
+    // Beside the scroll bar: where the words WARNING and ERROR stand in the file.
+    QWidget *m_strip;
     Position m_anchor;
     Position m_cursor;
     int m_widest = 0;

@@ -28,6 +28,12 @@ OutputView::OutputView(QTabWidget *tabs, OutputFileView *view, Launcher *launche
     connect(launcher, &Launcher::outputToFront, this, &OutputView::bringToFront);
     auto *goTo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), m_tab);
     connect(goTo, &QShortcut::activated, this, &OutputView::goToLine);
+    // The next and the previous WARNING or ERROR.
+    for (const bool forward : { true, false }) {
+        auto *mark = new QShortcut(
+                forward ? QKeySequence(Qt::Key_F8) : QKeySequence(Qt::SHIFT | Qt::Key_F8), m_tab);
+        connect(mark, &QShortcut::activated, this, [this, forward] { m_view->goToMark(forward); });
+    }
     tabs->removeTab(1);
     m_tab->layout()->addWidget(m_find_bar);
 }
