@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An output file's index of rows, and its view, against the file read whole.
 #include "job/outputindex.h"
+#include "job/outputsearch.h"
 #include "mainwindow/outputfileview.h"
 #include "testsupport.h"
 
@@ -52,6 +53,8 @@ private Q_SLOTS:
     void viewShowsWhatAWholeFileReadShows();
     void replacedWhileTakenIn();
     void readByScreenReaders();
+    void searchAgainstWholeFile_data();
+    void searchAgainstWholeFile();
     void marksInTurn();
 
 private:
@@ -241,6 +244,75 @@ void TestOutput::marksInTurn()
     QVERIFY(view.goToMark(false));
     seen << u"%1:%2"_s.arg(view.cursor().row).arg(view.selectedText());
     QCOMPARE(seen, (QStringList{ u"1:WARNING"_s, u"503:ERROR"_s, u"1:WARNING"_s }));
+}
+
+void TestOutput::searchAgainstWholeFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<qint64>("found"); // -2: as the whole file's bytes say
+    // "BOUNDARY" at 100, "Boundary" across the first block's end, "bOUNDARy" across 5 MiB,
+    // "boundary" at 6 MiB.
+    constexpr qint64 Across = 4 * 1024 * 1024 - 3;
+    constexpr qint64 End = 9 * 1024 * 1024;
+    QTest::newRow("any case, the first") << u"boundary"_s << false << false << 0ll << End << 100ll;
+    QTest::newRow("any case, across blocks")
+            << u"boundary"_s << false << false << 101ll << End << Across;
+    QTest::newRow("any case, back: the last")
+            << u"BOUNDARY"_s << false << true << 0ll << End << 6ll * 1024 * 1024;
+    QTest::newRow("any case, back across blocks")
+            << u"boundary"_s << false << true << 0ll << Across + 20 << Across;
+    QTest::newRow("case matched") << u"Boundary"_s << true << false << 0ll << End << Across;
+    QTest::newRow("case matched, back") << u"BOUNDARY"_s << true << true << 0ll << End << 100ll;
+    // Backward, blocks end at the range's end: 9 MiB, 5 MiB...
+    QTest::newRow("case matched, back across blocks")
+            << u"bOUNDARy"_s << true << true << 0ll << End << 5ll * 1024 * 1024 - 3;
+    QTest::newRow("not within the range")
+            << u"boundary"_s << false << false << 101ll << Across + 7 << -1ll;
+    for (const bool matchCase : { false, true }) {
+        for (const bool backward : { false, true })
+            QTest::addRow("random, %s%s", matchCase ? "case matched" : "any case",
+                          backward ? ", back" : "")
+                    << QString() << matchCase << backward << 0ll << 0ll << -2ll;
+    }
+}
+
+void TestOutput::searchAgainstWholeFile()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, matchCase);
+    QFETCH(bool, backward);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(qint64, found);
+    QRandomGenerator random(quint32(from + to + matchCase * 2 + backward));
+    QByteArray whole = randomOutput(random, false, 9 * 1024 * 1024);
+    whole.replace(100, 8, "BOUNDARY");
+    whole.replace(4 * 1024 * 1024 - 3, 8, "Boundary");
+    whole.replace(6 * 1024 * 1024, 8, "boundary");
+    whole.replace(5 * 1024 * 1024 - 3, 8, "bOUNDARy");
+    const QString path = writeFile(m_env.path() + u"/search.out"_s, whole);
+    const std::atomic_bool cancel = false;
+    OutputSearch::Request request{ path, text, matchCase, backward, from, to };
+    if (found != -2)
+        QCOMPARE(OutputSearch::find(request, cancel), found);
+    // Text from the file, some of it in the other case, from random places.
+    const QByteArray folded = matchCase ? whole : whole.toLower();
+    for (int probe = 0; found == -2 && probe < 30; ++probe) {
+        QByteArray needle = whole.mid(random.bounded(int(whole.size())), 1 + random.bounded(9));
+        request.text = QString::fromUtf8(probe % 3 == 1 ? needle.toUpper() : needle);
+        request.from = random.bounded(int(whole.size()));
+        request.to = request.from + random.bounded(int(whole.size() - request.from));
+        const QByteArray wanted
+                = matchCase ? request.text.toUtf8() : request.text.toUtf8().toLower();
+        const QByteArray range = folded.left(request.to);
+        qint64 expected
+                = backward ? range.lastIndexOf(wanted) : range.indexOf(wanted, request.from);
+        QCOMPARE(OutputSearch::find(request, cancel), expected < request.from ? -1 : expected);
+    }
 }
 
 QTEST_MAIN(TestOutput)

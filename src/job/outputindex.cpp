@@ -80,24 +80,35 @@ void OutputIndex::append(const char *bytes, qint64 size)
 
 void OutputIndex::findMarks(const char *bytes, qint64 size)
 {
-    // A word is whole once the byte after it is known: one at the very end waits for the next
-    // bytes, and the tail they are searched with.
-    const QByteArray window = m_word_tail + QByteArray::fromRawData(bytes, size);
-    const qint64 base = m_size - m_word_tail.size();
+    // A word is whole once the byte after it is known: one at the very end of the bytes waits
+    // for the next ones, and is found where the last bytes meet them.
+    const QByteArray block = QByteArray::fromRawData(bytes, size);
+    const QByteArray seam = m_word_tail + block.left(LongestWord + 1);
     QList<qint64> found;
     for (const QByteArray &word : MarkWords) {
-        for (qsizetype at = window.indexOf(word); at >= 0; at = window.indexOf(word, at + 1)) {
+        // Those that begin in the last bytes taken in before.
+        for (qsizetype at = seam.indexOf(word); at >= 0 && at < m_word_tail.size();
+             at = seam.indexOf(word, at + 1)) {
             const qsizetype after = at + word.size();
-            if (after < m_word_tail.size() || after >= window.size())
+            if (after < m_word_tail.size() || after >= seam.size())
                 continue;
-            const bool startsWord = at == 0 ? base == 0 : !inWord(window.at(at - 1));
-            if (startsWord && !inWord(window.at(after)))
-                found.append(base + at);
+            const bool starts = at == 0 ? m_size == m_word_tail.size() : !inWord(seam.at(at - 1));
+            if (starts && !inWord(seam.at(after)))
+                found.append(m_size - m_word_tail.size() + at);
+        }
+        for (qsizetype at = block.indexOf(word); at >= 0; at = block.indexOf(word, at + 1)) {
+            const qsizetype after = at + word.size();
+            if (after >= block.size())
+                break;
+            const bool starts = at == 0 ? m_word_tail.isEmpty() || !inWord(m_word_tail.back())
+                                        : !inWord(block.at(at - 1));
+            if (starts && !inWord(block.at(after)))
+                found.append(m_size + at);
         }
     }
     std::sort(found.begin(), found.end());
     m_marks_found += found;
-    m_word_tail = window.right(LongestWord + 1);
+    m_word_tail = (m_word_tail + block.right(LongestWord + 1)).right(LongestWord + 1);
 }
 
 void OutputIndex::takeRows(const char *bytes, qint64 size)

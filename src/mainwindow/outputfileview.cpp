@@ -259,12 +259,15 @@ bool OutputFileView::takeIn(qint64 budgetNs)
     clock.start();
     if (!m_file.seek(m_index.size()))
         return true;
+    // One buffer for every block: a fresh one each time would be new pages each time.
+    m_block.resize(Block);
     while (budgetNs < 0 ? clock.nsecsElapsed() < SliceNs : clock.nsecsElapsed() < budgetNs) {
-        const QByteArray block = m_file.read(Block);
-        if (block.isEmpty())
+        const qint64 read = m_file.read(m_block.data(), Block);
+        if (read <= 0)
             return true;
-        m_index.append(block.constData(), block.size());
-        m_tail = (m_tail + block.right(TailBytes)).right(TailBytes);
+        m_index.append(m_block.constData(), read);
+        m_tail = (m_tail + QByteArray::fromRawData(m_block.constData(), read).right(TailBytes))
+                         .right(TailBytes);
     }
     return m_file.atEnd();
 }

@@ -112,6 +112,7 @@ private:
     OutputIndex m_index;
     // The last bytes taken in: a file rewritten in place no longer ends with them.
     QByteArray m_tail;
+    QByteArray m_block;
     quint64 m_inode = 0;
     QTimer *m_more;
     // Beside the scroll bar: where the words WARNING and ERROR stand in the file.
