@@ -3,11 +3,13 @@
 #include "job/outputindex.h"
 #include "job/outputsearch.h"
 #include "mainwindow/outputfileview.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void viewShowsWhatAWholeFileReadShows_data();
     void viewShowsWhatAWholeFileReadShows();
     void replacedWhileTakenIn();
+    void goneWhileShown();
+    void largeCopyAsks();
     void readByScreenReaders();
     void searchAgainstWholeFile_data();
     void searchAgainstWholeFile();
@@ -203,6 +207,36 @@ void TestOutput::replacedWhileTakenIn()
     view.complete();
     QCOMPARE(view.rowCount(), 1000);
     QCOMPARE(view.rowText(999), u"second run"_s);
+}
+
+void TestOutput::goneWhileShown()
+{
+    const QString path = writeFile(m_env.path() + u"/gone.out"_s, "kept\n");
+    OutputFileView view;
+    view.open(path);
+    QVERIFY(QFile::remove(path));
+    view.refresh();
+    QCOMPARE(view.problem(), u"%1 is not there any more."_s.arg(path));
+    QCOMPARE(view.rowText(0), u"kept"_s);
+}
+
+void TestOutput::largeCopyAsks()
+{
+    // Past 16 MiB the copy is asked for first; declined, the clipboard stays as it was.
+    OutputFileView view;
+    view.open(writeFile(m_env.path() + u"/large.out"_s, QByteArray(17 * 1024 * 1024, 'x')));
+    view.complete();
+    QGuiApplication::clipboard()->setText(u"before"_s);
+    ModalAnswerer answerer;
+    answerer.answer(u"Cancel"_s);
+    QTest::keySequence(&view, QKeySequence::SelectAll);
+    QTest::keySequence(&view, QKeySequence::Copy);
+    QCOMPARE(answerer.shown, QStringList{ u"Copy 17.8 MB of output to the clipboard?"_s });
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_s);
+    // Below it, at once.
+    view.select({ 0, 0 }, { 0, 3 });
+    QTest::keySequence(&view, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"xxx"_s);
 }
 
 void TestOutput::readByScreenReaders()
