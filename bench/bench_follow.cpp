@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -81,6 +82,9 @@ double wholeFileTick(QPlainTextEdit *pane, const QString &path)
 int followFastWriter(MainWindow &window, const QString &output)
 {
     constexpr int TotalMB = 24;
+    // The step's own start truncates its output: the writer begins once it has.
+    while (!QFileInfo::exists(output))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     LatenessProbe probe;
     QElapsedTimer clock;
     clock.start();
