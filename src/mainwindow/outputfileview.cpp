@@ -213,6 +213,16 @@ bool OutputFileView::replaced()
 
 void OutputFileView::refresh()
 {
+    takeIn(false);
+}
+
+void OutputFileView::complete()
+{
+    takeIn(true);
+}
+
+void OutputFileView::takeIn(bool whole)
+{
     if (m_path.isEmpty())
         return;
     const bool follow = followsEnd();
@@ -226,34 +236,20 @@ void OutputFileView::refresh()
         return;
     }
     setProblem(inodeOf(m_path) == 0 ? tr("%1 is not there any more.").arg(m_path) : QString());
-    const qint64 before = m_index.size();
-    if (!takeIn(-1))
+    if (whole) {
+        while (!readSlice(std::numeric_limits<qint64>::max())) { }
+        m_more->stop();
+    } else if (!readSlice(SliceNs)) {
         m_more->start(0);
+    }
     updateRange();
     if (follow)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     viewport()->update();
     m_strip->update();
-    if (m_index.size() != before)
-        Q_EMIT grown();
 }
 
-void OutputFileView::complete()
-{
-    if (m_path.isEmpty())
-        return;
-    const bool follow = followsEnd();
-    if (replaced())
-        reset();
-    while (m_file.isOpen() && !takeIn(std::numeric_limits<qint64>::max())) { }
-    m_more->stop();
-    updateRange();
-    if (follow)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    viewport()->update();
-}
-
-bool OutputFileView::takeIn(qint64 budgetNs)
+bool OutputFileView::readSlice(qint64 budgetNs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -261,7 +257,7 @@ bool OutputFileView::takeIn(qint64 budgetNs)
         return true;
     // One buffer for every block: a fresh one each time would be new pages each time.
     m_block.resize(Block);
-    while (budgetNs < 0 ? clock.nsecsElapsed() < SliceNs : clock.nsecsElapsed() < budgetNs) {
+    while (clock.nsecsElapsed() < budgetNs) {
         const qint64 read = m_file.read(m_block.data(), Block);
         if (read <= 0)
             return true;

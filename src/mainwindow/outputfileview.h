@@ -81,9 +81,6 @@ public:
     // What went wrong reading the file, said in the view; empty while all is well.
     QString problem() const { return m_problem; }
 
-Q_SIGNALS:
-    void grown();
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -95,8 +92,10 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Takes in at most `budget` bytes; true when the file had no more.
-    bool takeIn(qint64 budget);
+    // Takes in what the file gained: all of it, or a slice and the rest from the event loop.
+    void takeIn(bool whole);
+    // Reads on for at most this long; true when the file had no more.
+    bool readSlice(qint64 budgetNs);
     bool replaced();
     void reset();
     void updateRange();
