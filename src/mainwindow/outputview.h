@@ -17,7 +17,7 @@ class OutputView : public QObject
     Q_OBJECT
 
 public:
-    // Takes the tab at index 1 of the tabs, which holds the pane, out until there is output;
+    // Takes the tab at index 1 of the tabs, which holds the view, out until there is output;
     // shows what the launcher says of its output.
     OutputView(QTabWidget *tabs, OutputFileView *view, Launcher *launcher, QObject *parent);
 
