@@ -448,7 +448,7 @@ void TestMainWindow::serialFallbackSaid()
 void TestMainWindow::wholeOutputAtTheEnd()
 {
     // Far more than the pane takes in one slice, written just before the end.
-    standIn("seq -f 'cycle %g energy -275.1' 100000\n");
+    standIn("seq -f 'cycle %g energy -275.1' 800000\n");
     openDeck();
     start();
     const QString output = m_dir + u"/mgo.out"_s;
