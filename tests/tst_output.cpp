@@ -265,6 +265,8 @@ void TestOutput::readByScreenReaders()
     QCOMPARE(view.cursor().row, 2);
     QCOMPARE(view.cursor().column, 2);
     QCOMPARE(text->selectionCount(), 0);
+    // A character's place on the screen, and back.
+    QCOMPARE(text->offsetAtPoint(text->characterRect(14).center()), 14);
 }
 
 void TestOutput::marksInTurn()

@@ -89,11 +89,10 @@ void OutputFileView::reset()
     updateRange();
 }
 
-bool OutputFileView::replaced()
+bool OutputFileView::replaced(quint64 inode)
 {
     if (!m_file.isOpen())
         return true;
-    const quint64 inode = inodeOf(m_path);
     // Gone, or no longer readable: what was taken in stays, read through the open file.
     if (inode == 0)
         return false;
@@ -119,7 +118,8 @@ void OutputFileView::takeIn(bool whole)
     if (m_path.isEmpty())
         return;
     const bool follow = followsEnd();
-    if (replaced())
+    const quint64 inode = inodeOf(m_path);
+    if (replaced(inode))
         reset();
     if (!m_file.isOpen()) {
         // Not written yet is no problem.
@@ -128,7 +128,7 @@ void OutputFileView::takeIn(bool whole)
                            : QString());
         return;
     }
-    setProblem(inodeOf(m_path) == 0 ? tr("%1 is not there any more.").arg(m_path) : QString());
+    setProblem(inode == 0 ? tr("%1 is not there any more.").arg(m_path) : QString());
     if (whole) {
         while (!readSlice(std::numeric_limits<qint64>::max())) { }
         m_more->stop();
@@ -412,13 +412,19 @@ OutputFileView::Position OutputFileView::positionAt(const QPoint &point) const
     const QString text = rowText(row);
     const int x = point.x() - Margin + horizontalScrollBar()->value();
     const QFontMetrics metrics = fontMetrics();
-    int column = 0;
-    while (column < text.size()
-           && metrics.horizontalAdvance(text.left(column + 1))
-                           - metrics.horizontalAdvance(text.at(column)) / 2
-                   < x)
-        ++column;
-    return { row, column };
+    // The first character whose middle is past the point; a row may be 4 KiB long, so halves.
+    int low = 0;
+    int high = int(text.size());
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const int centre = metrics.horizontalAdvance(text.left(middle + 1))
+                - metrics.horizontalAdvance(text.at(middle)) / 2;
+        if (centre < x)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return { row, low };
 }
 
 void OutputFileView::mousePressEvent(QMouseEvent *event)

@@ -96,7 +96,8 @@ private:
     void takeIn(bool whole);
     // Reads on for at most this long; true when the file had no more.
     bool readSlice(qint64 budgetNs);
-    bool replaced();
+    // Whether the file at the path, of this inode (0: none), is no longer the one taken in.
+    bool replaced(quint64 inode);
     void reset();
     void updateRange();
     // The rows [first, first + count), as their bytes.
